@@ -1,0 +1,44 @@
+#include "app/extract.h"
+
+#include "core/strings.h"
+#include "file/file_stream.h"
+
+namespace {
+
+// Reads the next line of the catalogue into a string variable; at the end of
+// the data the line reads as the empty string.
+void read_into(StringVar* variable) {
+    const int32_t mark = string_mark();
+    read_line(CATALOGUE_FILE, mark);
+    assign(variable, mark);
+}
+
+} // namespace
+
+ExtractResult extract_element_set(const char* catalogue_path, const char* output_path) {
+    if (!open_file_read(CATALOGUE_FILE, catalogue_path)) return ExtractResult::catalogue_unopenable;
+
+    // String variables live in the string heap until the engine ends.
+    StringVar current_line = nullptr, element_line1 = nullptr, element_line2 = nullptr;
+    ExtractResult result = ExtractResult::not_found;
+    while (!file_at_end(CATALOGUE_FILE)) {
+        read_into(&current_line);
+        if (!find_string(current_line, SATELLITE_NAME)) continue;
+
+        read_into(&element_line1);
+        read_into(&element_line2);
+        if (!create_file(OUTPUT_FILE, output_path)) {
+            result = ExtractResult::output_unwritable;
+            break;
+        }
+        // The searched name itself, so the catalogue's padding is not copied.
+        write_line(OUTPUT_FILE, SATELLITE_NAME);
+        write_line(OUTPUT_FILE, element_line1);
+        write_line(OUTPUT_FILE, element_line2);
+        close_file(OUTPUT_FILE);
+        result = ExtractResult::written;
+        break;
+    }
+    close_file(CATALOGUE_FILE);
+    return result;
+}

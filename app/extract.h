@@ -1,0 +1,24 @@
+// The extraction step: copies the element set of one satellite (its name and
+// the two lines after the first catalogue line that contains the name) from
+// the downloaded catalogue into the output file.
+#pragma once
+
+#include "core/runtime.h"
+
+constexpr char SATELLITE_NAME[] = "METEOR-M2 2";
+constexpr char OUTPUT_FILE_NAME[] = "norad_M2.txt";
+constexpr ObjectId CATALOGUE_FILE = 0;
+constexpr ObjectId OUTPUT_FILE = 10;
+
+enum class ExtractResult {
+    written,              // the three lines are on disk, the output file closed
+    not_found,            // no line holds the name; the output file is untouched
+    catalogue_unopenable, // the catalogue cannot be opened; nothing else is tried
+    output_unwritable,    // the name was found but the output file cannot be created
+};
+
+// Reads the catalogue at catalogue_path as file 0. The output file (file 10)
+// is created only once the name has been found, so a failed fetch or a
+// catalogue without the satellite never destroys the previous element set,
+// and it is closed at once so its lines are on disk for other readers.
+ExtractResult extract_element_set(const char* catalogue_path, const char* output_path);

@@ -1,0 +1,97 @@
+// Host build only: the Win32 declarations that the window-free libraries use,
+// implemented over POSIX in this folder. Each call behaves as its Win32
+// namesake for the arguments this program passes; nothing more is offered.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+using BOOL = int;
+using BYTE = uint8_t;
+using WORD = uint16_t;
+using DWORD = uint32_t;
+using LONG = int32_t;
+using UINT = unsigned int;
+using ULONGLONG = uint64_t;
+using SIZE_T = size_t;
+using HANDLE = void*;
+using HMODULE = void*;
+using HINSTANCE = void*;
+using LPVOID = void*;
+using LPCVOID = const void*;
+using LPSTR = char*;
+using LPCSTR = const char*;
+using LPDWORD = DWORD*;
+using PLONG = LONG*;
+using FARPROC = void (*)();
+
+#define WINAPI
+#define TRUE 1
+#define FALSE 0
+#define INVALID_HANDLE_VALUE (reinterpret_cast<HANDLE>(intptr_t(-1)))
+#define INVALID_FILE_ATTRIBUTES (DWORD(0xFFFFFFFF))
+#define INVALID_SET_FILE_POINTER (DWORD(0xFFFFFFFF))
+
+constexpr DWORD HEAP_ZERO_MEMORY = 0x00000008;
+
+constexpr DWORD GENERIC_READ = 0x80000000;
+constexpr DWORD GENERIC_WRITE = 0x40000000;
+constexpr DWORD FILE_SHARE_READ = 0x00000001;
+constexpr DWORD FILE_SHARE_WRITE = 0x00000002;
+constexpr DWORD CREATE_NEW = 1;
+constexpr DWORD CREATE_ALWAYS = 2;
+constexpr DWORD OPEN_EXISTING = 3;
+constexpr DWORD OPEN_ALWAYS = 4;
+constexpr DWORD TRUNCATE_EXISTING = 5;
+constexpr DWORD FILE_ATTRIBUTE_READONLY = 0x01;
+constexpr DWORD FILE_ATTRIBUTE_HIDDEN = 0x02;
+constexpr DWORD FILE_ATTRIBUTE_NORMAL = 0x80;
+constexpr DWORD FILE_BEGIN = 0;
+constexpr DWORD FILE_CURRENT = 1;
+constexpr DWORD FILE_END = 2;
+
+struct SYSTEMTIME {
+    WORD wYear, wMonth, wDayOfWeek, wDay, wHour, wMinute, wSecond, wMilliseconds;
+};
+struct SECURITY_ATTRIBUTES;
+struct OVERLAPPED;
+
+// Heaps: every block is tracked so that HeapDestroy frees the whole heap. A
+// non-zero maximum size makes the heap fixed, as on Windows: allocations
+// that would pass it fail.
+HANDLE HeapCreate(DWORD options, SIZE_T initial_size, SIZE_T maximum_size);
+BOOL HeapDestroy(HANDLE heap);
+LPVOID HeapAlloc(HANDLE heap, DWORD flags, SIZE_T bytes);
+LPVOID HeapReAlloc(HANDLE heap, DWORD flags, LPVOID block, SIZE_T bytes);
+BOOL HeapFree(HANDLE heap, DWORD flags, LPVOID block);
+SIZE_T HeapSize(HANDLE heap, DWORD flags, LPCVOID block);
+
+// Files
+HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, SECURITY_ATTRIBUTES* security,
+                   DWORD disposition, DWORD attributes, HANDLE template_file);
+BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD bytes, LPDWORD read, OVERLAPPED* overlapped);
+BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD bytes, LPDWORD written, OVERLAPPED* overlapped);
+DWORD SetFilePointer(HANDLE file, LONG distance, PLONG distance_high, DWORD method);
+BOOL CloseHandle(HANDLE object);
+BOOL DeleteFileA(LPCSTR name);
+DWORD GetFileAttributesA(LPCSTR name);
+BOOL SetFileAttributesA(LPCSTR name, DWORD attributes);
+
+// Process and module
+HMODULE GetModuleHandleA(LPCSTR name);
+DWORD GetModuleFileNameA(HMODULE module, LPSTR name, DWORD size);
+[[noreturn]] void ExitProcess(UINT code);
+
+// Time
+void Sleep(DWORD milliseconds);
+void GetLocalTime(SYSTEMTIME* time);
+ULONGLONG GetTickCount64();
+
+// Run-time loading: only the modules this layer provides can be loaded.
+HMODULE LoadLibraryA(LPCSTR name);
+FARPROC GetProcAddress(HMODULE module, LPCSTR name);
+BOOL FreeLibrary(HMODULE module);
+
+// Test seam of the host layer: the name GetModuleFileNameA reports (null
+// restores the real one), so tests can give the program any path.
+void posix_set_module_file_name(const char* name);

@@ -1,0 +1,59 @@
+#!/usr/bin/env bash
+# Installs what a fresh Debian machine lacks to build and test Kestrin, and
+# cross-builds libjpeg-turbo for Windows into .cache/. Safe to run again: a
+# second run only checks and returns in seconds.
+set -euo pipefail
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+cache="$root/.cache"
+
+packages=(g++-mingw-w64-i686 wine wine32:i386 fonts-wine xvfb xdotool cmake
+          googletest libjpeg62-turbo-dev dpkg-dev x11-apps imagemagick locales)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' ||
+    missing+=("$p")
+done
+
+need_src=0
+[ -f "$cache/libjpeg-turbo-i686/lib/libjpeg.a" ] || need_src=1
+
+if [ ${#missing[@]} -gt 0 ] || [ $need_src = 1 ]; then
+  export DEBIAN_FRONTEND=noninteractive
+  sudo=""
+  [ "$(id -u)" = 0 ] || sudo=sudo
+  dpkg --print-foreign-architectures | grep -qx i386 || $sudo dpkg --add-architecture i386
+  # apt-get source needs a deb-src entry for the same suites as the binaries.
+  if ! grep -rqs '^Types:.*deb-src\|^deb-src' /etc/apt/sources.list /etc/apt/sources.list.d/; then
+    src=/etc/apt/sources.list.d/debian.sources
+    if [ -f "$src" ]; then
+      sed 's/^Types: deb$/Types: deb-src/' "$src" | $sudo tee /etc/apt/sources.list.d/kestrin-deb-src.sources >/dev/null
+    else
+      sed -n 's/^deb /deb-src /p' /etc/apt/sources.list | $sudo tee /etc/apt/sources.list.d/kestrin-deb-src.list >/dev/null
+    fi
+  fi
+  $sudo apt-get update -qq
+  if [ ${#missing[@]} -gt 0 ]; then
+    $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+  fi
+fi
+
+# Wine UI tests run with the Windows-1251 code page of the program's users.
+if ! locale -a 2>/dev/null | grep -qi '^ru_RU\.cp1251$'; then
+  localedef -c -i ru_RU -f CP1251 ru_RU.CP1251 2>/dev/null || true
+fi
+
+if [ $need_src = 1 ]; then
+  mkdir -p "$cache/src"
+  (cd "$cache/src" && [ -d libjpeg-turbo-*/ ] 2>/dev/null || apt-get source -qq libjpeg-turbo)
+  srcdir=$(ls -d "$cache"/src/libjpeg-turbo-*/ | head -n 1)
+  rm -rf "$cache/build-libjpeg-i686"
+  cmake -S "$srcdir" -B "$cache/build-libjpeg-i686" \
+    -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" \
+    -DCMAKE_BUILD_TYPE=Release -DWITH_JPEG8=ON -DENABLE_SHARED=OFF \
+    -DWITH_TURBOJPEG=OFF -DWITH_SIMD=OFF -DCMAKE_INSTALL_LIBDIR="$cache/libjpeg-turbo-i686/lib" \
+    -DCMAKE_INSTALL_PREFIX="$cache/libjpeg-turbo-i686" >/dev/null
+  cmake --build "$cache/build-libjpeg-i686" -j"$(nproc)" >/dev/null
+  cmake --install "$cache/build-libjpeg-i686" >/dev/null
+fi

@@ -1,0 +1,155 @@
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "core/registry.h"
+#include "tests/support/test_support.h"
+
+namespace {
+
+struct Thing {
+    uintptr_t live;
+    int value;
+};
+
+ObjectRegistry* things;
+std::vector<ObjectId> released;
+
+intptr_t release_thing(ObjectId v) {
+    if (!registry_lookup(things, v)) return 0;
+    released.push_back(v);
+    registry_release(things, v);
+    return 1;
+}
+
+Thing* make(ObjectId n, int value) {
+    auto* t = static_cast<Thing*>(registry_obtain(things, n));
+    t->live = 1;
+    t->value = value;
+    return t;
+}
+
+struct RegistryTest : ::testing::Test {
+    kt::Runtime runtime;
+    void SetUp() override {
+        things = registry_create(sizeof(Thing), 16, release_thing);
+        released.clear();
+    }
+};
+
+TEST_F(RegistryTest, NumberZeroIsAnOrdinaryNumber) {
+    EXPECT_EQ(registry_lookup(things, 0), nullptr);
+    Thing* t = make(0, 7);
+    EXPECT_EQ(registry_lookup(things, 0), t);
+    release_thing(0);
+    EXPECT_EQ(registry_lookup(things, 0), nullptr);
+}
+
+TEST_F(RegistryTest, GrowsToNumberPlusStep) {
+    EXPECT_EQ(things->capacity, 16);
+    make(10, 1);
+    EXPECT_EQ(things->capacity, 16);
+    make(16, 2);
+    EXPECT_EQ(things->capacity, 32);
+    make(40, 3);
+    EXPECT_EQ(things->capacity, 56);
+    // Records survive the growth of the slot table.
+    EXPECT_EQ(static_cast<Thing*>(registry_lookup(things, 10))->value, 1);
+    EXPECT_EQ(static_cast<Thing*>(registry_lookup(things, 16))->value, 2);
+}
+
+TEST_F(RegistryTest, ReleasedNumberIsReusedZeroed) {
+    Thing* first = make(10, 5);
+    release_thing(10);
+    EXPECT_EQ(registry_lookup(things, 10), nullptr);
+    auto* again = static_cast<Thing*>(registry_obtain(things, 10));
+    EXPECT_EQ(again, first);
+    EXPECT_EQ(again->value, 0);
+}
+
+TEST_F(RegistryTest, ObtainingALiveNumberClosesTheOldObjectFirst) {
+    make(3, 9);
+    auto* t = static_cast<Thing*>(registry_obtain(things, 3));
+    EXPECT_EQ(released, std::vector<ObjectId>{3});
+    EXPECT_EQ(t->live, 0u);
+    EXPECT_EQ(t->value, 0);
+}
+
+TEST_F(RegistryTest, DynamicObjectsAreNamedByTheirRecordAddress) {
+    Thing* a = make(ANY_OBJECT, 1);
+    EXPECT_EQ(registry_lookup(things, handle_of(a)), a);
+    release_thing(handle_of(a));
+    EXPECT_EQ(released, std::vector<ObjectId>{handle_of(a)});
+}
+
+TEST_F(RegistryTest, ForeignAndOutOfRangeValuesAreIgnored) {
+    make(1, 1);
+    Thing outsider{1, 0};
+    EXPECT_EQ(registry_lookup(things, -5), nullptr);
+    EXPECT_EQ(registry_lookup(things, 1000), nullptr);
+    EXPECT_EQ(registry_lookup(things, handle_of(&outsider)), nullptr);
+    registry_release(things, -5);
+    registry_release(things, 1000);
+    registry_release(things, handle_of(&outsider));
+    EXPECT_EQ(outsider.value, 0);
+    EXPECT_EQ(outsider.live, 1u);
+    EXPECT_EQ(registry_obtain(things, -7), nullptr);
+    EXPECT_NE(registry_lookup(things, 1), nullptr);
+}
+
+TEST_F(RegistryTest, ReleaseAllGoesByRisingNumberThenOldestDynamicFirst) {
+    Thing* older = make(ANY_OBJECT, 1);
+    make(10, 2);
+    Thing* newer = make(ANY_OBJECT, 3);
+    make(0, 4);
+    registry_release_all(things);
+    EXPECT_EQ(released, (std::vector<ObjectId>{0, 10, handle_of(older), handle_of(newer)}));
+    EXPECT_EQ(things->dynamic_list, nullptr);
+}
+
+TEST_F(RegistryTest, EnumerationSkipsDeadNumbersAndSurvivesReleaseOfTheCurrentRecord) {
+    make(2, 1);
+    make(5, 2);
+    release_thing(5);
+    make(7, 3);
+    Thing* a = make(ANY_OBJECT, 4);
+    Thing* b = make(ANY_OBJECT, 5);
+    std::vector<ObjectId> seen;
+    ObjectId id;
+    for (void* r = registry_first(things, &id); r; r = registry_next(things, &id)) {
+        seen.push_back(id);
+        release_thing(id); // the record just handed out
+    }
+    EXPECT_EQ(seen, (std::vector<ObjectId>{2, 7, handle_of(a), handle_of(b)}));
+    EXPECT_EQ(registry_first(things, &id), nullptr);
+}
+
+TEST(DynamicList, AddPutsNewestAtHeadAndRemoveUnlinksAnyPosition) {
+    kt::Runtime runtime;
+    DynamicBlock* head = nullptr;
+    auto* a = static_cast<int*>(list_add(&head, sizeof(int)));
+    auto* b = static_cast<int*>(list_add(&head, sizeof(int)));
+    auto* c = static_cast<int*>(list_add(&head, sizeof(int)));
+    EXPECT_EQ(*a + *b + *c, 0); // zeroed payloads
+    list_remove(&head, b);      // middle
+    EXPECT_EQ(reinterpret_cast<int*>(head + 1), c);
+    EXPECT_EQ(reinterpret_cast<int*>(head->older + 1), a);
+    EXPECT_EQ(head->older->newer, head);
+    list_remove(&head, c); // head
+    EXPECT_EQ(reinterpret_cast<int*>(head + 1), a);
+    EXPECT_EQ(head->newer, nullptr);
+    list_remove(&head, a);
+    EXPECT_EQ(head, nullptr);
+}
+
+TEST(StateBlock, IsZeroedAndPassedToItsInitialiser) {
+    kt::Runtime runtime;
+    auto init = [](void* block) { static_cast<int*>(block)[1] = 42; };
+    auto* block = static_cast<int*>(state_block_create(4 * sizeof(int), init));
+    ASSERT_NE(block, nullptr);
+    EXPECT_EQ(block[0], 0);
+    EXPECT_EQ(block[1], 42);
+    EXPECT_EQ(block[3], 0);
+}
+
+} // namespace

@@ -1,0 +1,35 @@
+// Shared test scaffolding: the runtime the libraries expect (main heap,
+// string engine), temporary directories and whole-file helpers.
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+#include "core/runtime.h"
+
+namespace kt {
+
+// Creates the main heap and starts the string engine, as the program does
+// before any library; undoes both on destruction.
+struct Runtime {
+    Runtime();
+    ~Runtime();
+    Runtime(const Runtime&) = delete;
+    Runtime& operator=(const Runtime&) = delete;
+};
+
+// A fresh directory, removed with its contents on destruction.
+struct TempDir {
+    TempDir();
+    ~TempDir();
+    std::string file(const std::string& name) const;
+    std::filesystem::path path;
+};
+
+std::string read_file(const std::string& path);
+void write_file(const std::string& path, const std::string& bytes);
+bool file_exists(const std::string& path);
+// A file of the shared test data, as a path this build's file calls accept.
+std::string testdata(const std::string& relative);
+
+} // namespace kt
