@@ -57,13 +57,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (at > size) at = size;
     const std::string response(reinterpret_cast<const char*>(data + at), size - at);
 
+    // One server for every input: a listener per input would use up the
+    // loopback ports (their connections linger in TIME_WAIT).
+    static kt::HttpTestServer server({}, [] {
+        kt::ServerOptions o;
+        o.persistent = true;
+        return o;
+    }());
+    static const std::string url = server.base_url() + "/f";
+    static size_t played = 0;
+    if (!server.listening()) fail("no loopback server", 0, 0);
+
     std::remove(target_path().c_str());
-    int32_t count;
-    {
-        kt::HttpTestServer server({kt::split_reply(response, cuts, 1)});
-        if (!server.listening()) fail("no loopback server", 0, 0);
-        count = download_file((server.base_url() + "/f").c_str(), target_path().c_str());
-    }
+    server.add_reply(kt::split_reply(response, cuts, 1));
+    const int32_t count = download_file(url.c_str(), target_path().c_str());
+    if (!server.wait_played(++played)) fail("reply not played", long(played), 0);
     std::error_code ec;
     const bool exists = std::filesystem::exists(target_path(), ec);
     const long long length = exists ? (long long)std::filesystem::file_size(target_path(), ec) : 0;

@@ -190,9 +190,35 @@ bool HttpTestServer::pause(int ms) {
     return !stopping_;
 }
 
+void HttpTestServer::add_reply(Reply reply) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    replies_.push_back(std::move(reply));
+}
+
+bool HttpTestServer::wait_played(size_t count, int timeout_ms) {
+    const auto give_up = clock::now() + std::chrono::milliseconds(timeout_ms);
+    while (played_ < count) {
+        if (clock::now() >= give_up) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
 void HttpTestServer::run() {
     size_t next = 0;
-    while (!stopping_ && (next < replies_.size() || (options_.repeat && !replies_.empty()))) {
+    while (!stopping_) {
+        Reply r;
+        bool have;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            have = next < replies_.size() || (options_.repeat && !replies_.empty());
+            if (have) r = replies_[next < replies_.size() ? next : replies_.size() - 1];
+        }
+        if (!have) {
+            if (!options_.persistent) break;
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            continue;
+        }
         // The accept waits in short steps: a test that never connects still
         // ends with the server's destruction.
         if (!readable(listener_, 50)) continue;
@@ -204,9 +230,9 @@ void HttpTestServer::run() {
 #endif
         int on = 1;
         setsockopt(client, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on), sizeof on);
-        const Reply& r = replies_[next < replies_.size() ? next : replies_.size() - 1];
         next++;
         serve(uintptr_t(client), r);
+        played_++;
     }
     done_ = true;
 }

@@ -41,10 +41,11 @@ Reply reply(std::string bytes, Ending ending = Ending::close);
 Reply split_reply(const std::string& bytes, const std::vector<size_t>& cuts, int delay_ms = 20);
 
 struct ServerOptions {
-    uint16_t port = 0;    // 0: an ephemeral port
-    bool ipv6 = false;    // listen on ::1 instead of 127.0.0.1
-    bool repeat = false;  // play the last reply again for every further connection
-    int bind_wait_ms = 0; // how long to retry a busy fixed port
+    uint16_t port = 0;       // 0: an ephemeral port
+    bool ipv6 = false;       // listen on ::1 instead of 127.0.0.1
+    bool repeat = false;     // play the last reply again for every further connection
+    bool persistent = false; // keep listening for replies added later (add_reply)
+    int bind_wait_ms = 0;    // how long to retry a busy fixed port
 };
 
 class HttpTestServer {
@@ -63,6 +64,10 @@ class HttpTestServer {
     bool wait_done(int timeout_ms = 30000);
     // The request heads received so far (each up to and including its empty line).
     std::vector<std::string> requests();
+    // Queues one more reply (persistent servers) and waits, up to timeout_ms,
+    // until it has been played and its connection closed.
+    void add_reply(Reply reply);
+    bool wait_played(size_t count, int timeout_ms = 30000);
     void stop();
 
   private:
@@ -77,6 +82,7 @@ class HttpTestServer {
     uint16_t port_ = 0;
     std::atomic<bool> stopping_{false};
     std::atomic<bool> done_{false};
+    std::atomic<size_t> played_{0};
     std::mutex mutex_;
     std::vector<std::string> requests_;
     std::thread thread_;
