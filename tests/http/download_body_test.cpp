@@ -178,4 +178,13 @@ TEST_F(BodyTest, ReceiveWaitAndSendAll) {
     close_connection(c);
 }
 
+TEST_F(BodyTest, ReceiveWaitGivesUpWhenTheBudgetRunsOut) {
+    kt::HttpTestServer server({kt::reply("", kt::Ending::stall)});
+    Connection* c = open_client("127.0.0.1", server.port());
+    ASSERT_NE(c, nullptr);
+    char buffer[8];
+    EXPECT_EQ(receive_wait(c, buffer, 7, 1), 0);
+    close_connection(c);
+}
+
 } // namespace
