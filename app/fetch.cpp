@@ -1,0 +1,22 @@
+#include "app/fetch.h"
+
+#include "http/download.h"
+
+void build_temp_path(StringVar* temp_path) {
+    const int32_t mark = string_mark();
+    program_filename(mark);
+    get_path_part(string_at(mark), mark);
+    append(TEMP_FILE_NAME);
+    assign(temp_path, mark);
+}
+
+int32_t fetch_catalogue(const char* site, StringVar* temp_path) {
+    build_temp_path(temp_path);
+    const int32_t mark = string_mark();
+    append("http://");
+    append(site);
+    append(CATALOGUE_PATH);
+    StringVar url = nullptr; // lives in the string heap until the engine ends
+    assign(&url, mark);
+    return download_file(url, *temp_path);
+}

@@ -1,0 +1,19 @@
+// The fetch step: downloads the catalogue into the temporary file "tmp1" in
+// the directory of the executable. The path is a string variable of the
+// string engine; the file is the caller's to read and delete.
+#pragma once
+
+#include <cstdint>
+
+#include "core/strings.h"
+
+constexpr char TEMP_FILE_NAME[] = "tmp1";
+constexpr char CATALOGUE_PATH[] = "/NORAD/elements/weather.txt";
+
+// The directory of the executable followed by "tmp1".
+void build_temp_path(StringVar* temp_path);
+
+// Sets temp_path and downloads "http://" + site + CATALOGUE_PATH into it.
+// The network must be started. The count of body bytes (0 on failure): the
+// application judges the result by whether the file can be opened.
+int32_t fetch_catalogue(const char* site, StringVar* temp_path);

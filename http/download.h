@@ -1,0 +1,34 @@
+// Downloads the body of one HTTP/1.1 GET into a local file, synchronously,
+// over the network layer (started by the caller). Nothing survives a call but
+// the file and the result; the file is the caller's.
+#pragma once
+
+#include <cstdint>
+
+#include "net/connection.h"
+
+constexpr int32_t READ_BLOCK = 2048;       // a read never asks for more
+constexpr int32_t HEAD_LIMIT = 65536;      // a response head longer than this fails
+constexpr int32_t CHUNK_LINE_LIMIT = 4096; // a chunk-size line longer than this fails
+constexpr int32_t SEND_BUDGET = 10;        // seconds
+constexpr int32_t READ_BUDGET = 10;        // seconds, per read
+constexpr int32_t UNTIL_CLOSE_BUDGET = 1;  // seconds of silence that end such a body
+constexpr int32_t UNTIL_CLOSE_LIMIT = 1000000000;
+constexpr int32_t POLL_PERIOD = 100;      // ms, longest wait between looks at a connection
+constexpr int32_t SEND_RETRY_PERIOD = 50; // ms
+
+// The number of body bytes handed to the file at path: 0 on every failure
+// (no file is created or changed then) and for an empty body. A transfer cut
+// short keeps what arrived and returns its count.
+int32_t download_file(const char* url, const char* path);
+
+// 1 when all length bytes were sent within budget seconds, else 0.
+int32_t send_all(Connection* c, const char* data, int32_t length, int32_t budget_seconds);
+// Receives 1 to size bytes within budget seconds and stores a zero byte after
+// them (buffer needs size + 1 bytes); 0 when nothing came, the peer closed or
+// receiving failed.
+int32_t receive_wait(Connection* c, char* buffer, int32_t size, int32_t budget_seconds);
+// Cuts the first line of text off in place at its first CR or LF (CR LF
+// counts as one line end) and returns where the next line begins: the
+// terminating zero when the text has no line end, null for an empty text.
+char* split_line(char* text);

@@ -1,0 +1,51 @@
+// One socket with a small record around it: open a TCP or UDP connection,
+// send, poll for events, receive, close. The caller owns the Connection from
+// open_connection to close_connection; nothing else keeps track of it unless
+// a server object accepted it.
+#pragma once
+
+#include <cstdint>
+
+#include "net/network.h"
+
+constexpr int32_t CONNECTION_TCP = 1;
+constexpr int32_t CONNECTION_UDP = 2;
+constexpr int32_t CONNECTION_IPV6 = 0x10000000; // a flag added to the kind
+
+enum ConnectionEvent : int32_t {
+    EVENT_NONE = 0,       // nothing to read yet
+    EVENT_DATA = 2,       // bytes are waiting
+    EVENT_DISCONNECT = 4, // the peer closed the connection, or the socket failed
+};
+
+constexpr int32_t UDP_DATAGRAM_SIZE = 2048;
+
+struct Connection {
+    int32_t kind;
+    uint32_t peer_address; // IPv4, network byte order; UDP only
+    uintptr_t socket;      // TCP: the socket; UDP: the peer port
+    NetworkServer* server; // the owning server, null for open_connection's
+    uintptr_t udp_socket;  // UDP only from here on
+    char* datagram;        // the pending datagram (main heap), or null
+    int32_t datagram_unread;
+    int32_t datagram_position;
+};
+
+// timeout_ms <= 0 connects blocking; local_address/local_port bind first when
+// given. Null on every failure, with no socket left open.
+Connection* open_connection(const char* host, uint16_t port, int32_t kind, int32_t timeout_ms,
+                            const char* local_address, uint16_t local_port);
+// An IPv4 TCP connection with a blocking connect.
+Connection* open_client(const char* host, uint16_t port);
+// What one send returns: the bytes taken, or -1.
+int32_t connection_send(Connection* c, const char* data, int32_t length);
+// An event code, without waiting.
+int32_t connection_event(Connection* c);
+// What one recv returns: bytes stored, 0 when the peer has closed, -1 on error.
+int32_t connection_receive(Connection* c, char* buffer, int32_t length);
+void close_connection(Connection* c);
+
+// Waits up to milliseconds for the connection to become readable (or closed)
+// or, with for_sending, writable; true when it did. Lets callers poll without
+// sleeping blindly.
+bool connection_wait(Connection* c, int32_t milliseconds, bool for_sending);

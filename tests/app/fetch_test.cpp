@@ -1,0 +1,83 @@
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "app/extract.h"
+#include "app/fetch.h"
+#include "file/file_stream.h"
+#include "net/network.h"
+#include "tests/support/http_test_server.h"
+#include "tests/support/test_support.h"
+
+namespace {
+
+struct FetchTest : ::testing::Test {
+    kt::Runtime runtime;
+    kt::TempDir dir;
+    std::string program = dir.file("kestrin.exe");
+    void SetUp() override {
+#ifndef _WIN32
+        // The program's directory is the test's: tmp1 goes there.
+        posix_set_module_file_name(program.c_str());
+#endif
+        ASSERT_TRUE(file_streams_start());
+        ASSERT_EQ(network_start(), 1);
+    }
+    void TearDown() override {
+        network_end();
+        file_streams_end();
+#ifndef _WIN32
+        posix_set_module_file_name(nullptr);
+#endif
+    }
+};
+
+TEST_F(FetchTest, TempPathIsTheProgramDirectoryAndTmp1) {
+    StringVar temp_path = nullptr;
+    build_temp_path(&temp_path);
+    ASSERT_NE(temp_path, nullptr);
+    const std::string path = temp_path;
+    ASSERT_GE(path.size(), 5u);
+    EXPECT_EQ(path.substr(path.size() - 5), std::string(1, path[path.size() - 5]) + "tmp1");
+    EXPECT_TRUE(path[path.size() - 5] == '/' || path[path.size() - 5] == '\\');
+#ifndef _WIN32
+    EXPECT_EQ(path, dir.file("tmp1"));
+#endif
+}
+
+TEST_F(FetchTest, FetchesTheCatalogueAndExtractsTheElementSet) {
+    const std::string excerpt =
+        kt::read_file(kt::testdata("catalogues/weather-2024-06-17-excerpt.txt"));
+    const std::string expected =
+        kt::read_file(kt::testdata("catalogues/weather-2024-06-17-excerpt.expected-norad_M2.txt"));
+    ASSERT_FALSE(excerpt.empty());
+    kt::HttpTestServer server({kt::reply("HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\n"
+                                         "Content-Length: " +
+                                         std::to_string(excerpt.size()) + "\r\n\r\n" + excerpt)});
+    const std::string site = "127.0.0.1:" + std::to_string(server.port());
+    StringVar temp_path = nullptr;
+    EXPECT_EQ(fetch_catalogue(site.c_str(), &temp_path), int32_t(excerpt.size()));
+    ASSERT_TRUE(server.wait_done());
+    EXPECT_EQ(server.requests().at(0), "GET /NORAD/elements/weather.txt HTTP/1.1\r\nAccept: */*\r\n"
+                                       "Host: " +
+                                           site + "\r\nConnection: close\r\n\r\n");
+    EXPECT_EQ(kt::read_file(temp_path), excerpt);
+
+    const std::string output = dir.file("norad_M2.txt");
+    EXPECT_EQ(extract_element_set(temp_path, output.c_str()), ExtractResult::written);
+    EXPECT_EQ(kt::read_file(output), expected);
+    EXPECT_TRUE(delete_file(temp_path));
+    EXPECT_FALSE(kt::file_exists(temp_path));
+}
+
+TEST_F(FetchTest, UnreachableServerLeavesNoCatalogue) {
+    const std::string site = "127.0.0.1:" + std::to_string(kt::unused_port());
+    StringVar temp_path = nullptr;
+    EXPECT_EQ(fetch_catalogue(site.c_str(), &temp_path), 0);
+    ASSERT_NE(temp_path, nullptr);
+    EXPECT_FALSE(kt::file_exists(temp_path));
+    EXPECT_EQ(extract_element_set(temp_path, dir.file("norad_M2.txt").c_str()),
+              ExtractResult::catalogue_unopenable);
+}
+
+} // namespace

@@ -1,0 +1,76 @@
+#include "tests/http/download_fixture.h"
+
+namespace {
+
+using RequestTest = DownloadTest;
+
+std::string request(const std::string& target, const std::string& host) {
+    return "GET " + target + " HTTP/1.1\r\nAccept: */*\r\nHost: " + host +
+           "\r\nConnection: close\r\n\r\n";
+}
+
+TEST_F(RequestTest, RequestBytesFollowTheTemplate) {
+    struct Case {
+        const char* name;
+        std::string prefix; // before "127.0.0.1:<port>"
+        std::string suffix; // after it
+        std::string target; // request target expected
+    } cases[] = {
+        {"catalogue path", "http://", "/NORAD/elements/weather.txt", "/NORAD/elements/weather.txt"},
+        {"no path", "http://", "", "/"},
+        {"only a slash", "http://", "/", "/"},
+        {"query and anchor sent unchanged", "http://", "/a/b?q=1&r=%20#top", "/a/b?q=1&r=%20#top"},
+        {"user information not sent", "http://user:secret@", "/p", "/p"},
+        {"any scheme is fetched by plain HTTP", "https://", "/s", "/s"},
+    };
+    for (const Case& c : cases) {
+        kt::HttpTestServer server({kt::reply(ok_counted("x"))});
+        const std::string site = "127.0.0.1:" + std::to_string(server.port());
+        EXPECT_EQ(download_file((c.prefix + site + c.suffix).c_str(), target.c_str()), 1) << c.name;
+        ASSERT_TRUE(server.wait_done()) << c.name;
+        ASSERT_EQ(server.requests().size(), 1u) << c.name;
+        EXPECT_EQ(server.requests()[0], request(c.target, site)) << c.name;
+    }
+}
+
+// Port 80 needs a privileged port; the tests run as root here. A busy port
+// (another run of this test) is waited for.
+TEST_F(RequestTest, PortEightyIsNotNamedInTheHostLine) {
+    kt::ServerOptions on_80;
+    on_80.port = 80;
+    on_80.bind_wait_ms = 30000;
+    kt::HttpTestServer server({kt::reply(ok_counted("a")), kt::reply(ok_counted("b"))}, on_80);
+    if (!server.listening()) GTEST_SKIP() << "port 80 cannot be bound here";
+    EXPECT_EQ(download_file("http://127.0.0.1/NORAD/elements/weather.txt", target.c_str()), 1);
+    EXPECT_EQ(download_file("http://127.0.0.1:80/NORAD/elements/weather.txt", target.c_str()), 1);
+    ASSERT_TRUE(server.wait_done());
+    const std::string expected = request("/NORAD/elements/weather.txt", "127.0.0.1");
+    ASSERT_EQ(server.requests().size(), 2u);
+    EXPECT_EQ(server.requests()[0], expected);
+    EXPECT_EQ(server.requests()[1], expected);
+}
+
+TEST_F(RequestTest, LongUrlIsSentWhole) {
+    const std::string path = "/" + std::string(5000, 'p') + "?" + std::string(3000, 'q');
+    Fetched f = fetch({kt::reply(ok_counted("long"))}, path);
+    EXPECT_EQ(f.count, 4);
+    ASSERT_EQ(f.requests.size(), 1u);
+    // Compared whole but not printed: the text is long.
+    EXPECT_TRUE(f.requests[0] == request(path, "127.0.0.1:" + std::to_string(f.port)))
+        << "request cut or changed, " << f.requests[0].size() << " bytes";
+}
+
+TEST_F(RequestTest, PortTextIsReadAsADecimalNumber) {
+    kt::HttpTestServer server({kt::reply(ok_counted("x")), kt::reply(ok_counted("y"))});
+    const std::string port = std::to_string(server.port());
+    // Leading zeros and a query written right after the port still reach the port.
+    EXPECT_EQ(download_file(("http://127.0.0.1:00" + port).c_str(), target.c_str()), 1);
+    EXPECT_EQ(download_file(("http://127.0.0.1:" + port + "?q").c_str(), target.c_str()), 1);
+    ASSERT_TRUE(server.wait_done());
+    EXPECT_EQ(server.requests()[0], request("/", "127.0.0.1:" + port));
+    // A port text that is no number is port 0, which nothing answers.
+    EXPECT_EQ(download_file("http://127.0.0.1:http/x", target.c_str()), 0);
+    EXPECT_EQ(kt::read_file(target), "y"); // the earlier file is left alone
+}
+
+} // namespace
