@@ -1,13 +1,25 @@
-// Kestrin's main procedure: starts the libraries in their fixed order, does
-// the work once, and ends them in their fixed order. The exit code is 0 on
+// Kestrin's main procedure: starts the libraries in their fixed order, opens
+// the window, does the work once, runs the event loop until the window is
+// closed, and ends the libraries in their fixed order. The exit code is 0 on
 // every path.
 #include "app/extract.h"
+#include "app/status_text.h"
 #include "core/strings.h"
 #include "file/file_stream.h"
+#include "ui/gadget_list.h"
+#include "ui/post_event_window.h"
+#include "ui/status_bar.h"
+#include "ui/window.h"
 
 namespace {
 
 constexpr char TEMP_FILE_NAME[] = "tmp1";
+constexpr char WINDOW_TITLE[] = "Kestrin";
+constexpr ObjectId MAIN_WINDOW = 0;
+constexpr ObjectId STATUS_BAR = 2;
+// Caption, system menu, sizing border, minimize box.
+constexpr int32_t WINDOW_FLAGS = 0x00CE0000;
+constexpr int32_t STATUS_FIELD_WIDTH = 350;
 
 // The directory of the executable followed by the temporary file's name.
 void build_temp_path(StringVar* temp_path) {
@@ -18,22 +30,55 @@ void build_temp_path(StringVar* temp_path) {
     assign(temp_path, mark);
 }
 
+void start_libraries() {
+    string_engine_start();
+    event_queue_start();
+    file_streams_start();
+    windows_start();
+    gadget_parent_start(nullptr);
+    common_controls_start();
+    status_bars_start();
+}
+
+void end_libraries() {
+    windows_end();
+    file_streams_end();
+    event_queue_end();
+    string_engine_end();
+}
+
+void run_event_loop() {
+    for (;;) {
+        const int32_t last_event = wait_window_event();
+        if (last_event == EVT_CLOSE_REQUEST && window_of_event() == MAIN_WINDOW) {
+            close_window(MAIN_WINDOW);
+            return;
+        }
+    }
+}
+
 } // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     StringVar temp_path = nullptr;
     module_handle = GetModuleHandleA(nullptr);
     main_heap = HeapCreate(0, 4096, 0);
+    start_libraries();
 
-    string_engine_start();
-    file_streams_start();
+    // Without the window no close request can ever come: end at once.
+    if (open_window(MAIN_WINDOW, 150, 150, 330, 120, WINDOW_TITLE, WINDOW_FLAGS)) {
+        create_status_bar(STATUS_BAR, window_handle(MAIN_WINDOW));
+        add_status_field(STATUS_FIELD_WIDTH);
 
-    build_temp_path(&temp_path);
-    extract_element_set(temp_path, OUTPUT_FILE_NAME);
-    delete_file(temp_path);
+        build_temp_path(&temp_path);
+        const ExtractResult result = extract_element_set(temp_path, OUTPUT_FILE_NAME);
+        delete_file(temp_path);
+        set_status_text(STATUS_BAR, 0, status_text(result == ExtractResult::written),
+                        STATUS_CENTRED);
+        run_event_loop();
+    }
 
-    file_streams_end();
-    string_engine_end();
+    end_libraries();
     HeapDestroy(main_heap);
     ExitProcess(0);
 }
