@@ -2,9 +2,11 @@
 // loop, keyboard focus and the gadget parent.
 #include <functional>
 #include <string>
+#include <thread>
 
 #include "tests/ui/ui_fixture.h"
 #include "ui/gadget_list.h"
+#include "ui/post_event_window.h"
 
 namespace {
 
@@ -429,7 +431,7 @@ TEST_F(WindowTest, KeyboardCuesAreShownOrHiddenOnlyWhenNeeded) {
 TEST_F(WindowTest, ClosingAWindowDiscardsItsEventsAndKeepsOthers) {
     HWND h0 = open(0);
     HWND h1 = open(1, PROGRAM_FLAGS, 500, 150);
-    queued_events();
+    settle(h0); // active while it is destroyed
     SendMessageA(h0, WM_CLOSE, 0, 0);
     SendMessageA(h1, WM_CLOSE, 0, 0);
     SendMessageA(h0, WM_LBUTTONUP, 0, 0);
@@ -443,6 +445,10 @@ TEST_F(WindowTest, ClosingAWindowDiscardsItsEventsAndKeepsOthers) {
             EXPECT_EQ(e.window, 1);
         }
     }
+    // Its deactivation during DestroyWindow comes after its number was
+    // removed: queued with window -1, and kept.
+    EXPECT_NE(std::find(events.begin(), events.end(), Event{EVT_WINDOW_DEACTIVATED, -1, 0, 0}),
+              events.end());
 }
 
 TEST_F(WindowTest, OpeningAnOpenNumberClosesTheOldWindow) {
@@ -581,6 +587,38 @@ TEST_F(WindowTest, LastOpenedWindowIsTheGadgetParent) {
     std::snprintf(name, sizeof name, "VX_GadgetStack_%d",
                   static_cast<int>(intptr_t(module_handle)));
     EXPECT_STREQ(gadget_list_property(), name);
+}
+
+TEST_F(WindowTest, HiddenPostEventWindowTakesEventsFromOtherThreads) {
+    HWND w = post_event_window();
+    ASSERT_NE(w, nullptr);
+    EXPECT_EQ(class_of(w), "PostEventClass");
+    EXPECT_FALSE(IsWindowVisible(w));
+    // Asked for at 1 x 1; a captioned top-level window gets at least its
+    // minimum tracking size, so only the position is checked.
+    RECT frame;
+    GetWindowRect(w, &frame);
+    EXPECT_EQ(frame.left, 0);
+    EXPECT_EQ(frame.top, 0);
+    EXPECT_EQ(post_event_message(), RegisterWindowMessageA("VX_PostEventMessage"));
+
+    // Posted from another thread while posting is suspended: still queued.
+    queued_events();
+    suspend_events();
+    std::thread other([] {
+        auto* block = static_cast<QueuedEvent*>(heap_alloc_zeroed(sizeof(QueuedEvent)));
+        *block = QueuedEvent{nullptr, 13500, 0, 8, 9, 10, 11, nullptr};
+        PostMessageA(post_event_window(), post_event_message(), 0, LPARAM(block));
+    });
+    other.join();
+    EXPECT_TRUE(kt::pump_until([] { return event_queue->head != nullptr; }));
+    resume_events();
+    ASSERT_EQ(fetch_event(), 13500);
+    EXPECT_EQ(event_queue->current_object, 8);
+    EXPECT_EQ(window_of_event(), 9);
+    EXPECT_EQ(event_queue->current_type, 10);
+    EXPECT_EQ(event_queue->current_data, 11);
+    EXPECT_EQ(event_queue->current_release, nullptr);
 }
 
 TEST_F(WindowTest, AnsiCodePageIsWindows1251) {
