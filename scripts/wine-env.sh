@@ -20,6 +20,7 @@ kestrin_wine_prefix() {
     if [ ! -f "$WINEPREFIX/.kestrin-unmanaged" ]; then
       wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f \
         </dev/null >/dev/null 2>&1 && touch "$WINEPREFIX/.kestrin-unmanaged"
+      wineserver -w
     fi
   ) 9>"$WINEPREFIX.lock"
 }
