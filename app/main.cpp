@@ -1,34 +1,90 @@
-// Kestrin's main procedure: starts the libraries in their fixed order, does
-// the work once, and ends them in their fixed order. The exit code is 0 on
-// every path.
+// Kestrin's main procedure: starts the libraries in their fixed order, opens
+// the window, fetches the catalogue and copies the element set once, runs
+// the event loop until the window is closed, and ends the libraries in their
+// fixed order. The exit code is 0 on every path.
 #include "app/extract.h"
 #include "app/fetch.h"
+#include "app/status_text.h"
 #include "core/strings.h"
 #include "file/file_stream.h"
 #include "net/network.h"
+#include "ui/gadget_list.h"
+#include "ui/post_event_window.h"
+#include "ui/status_bar.h"
+#include "ui/window.h"
 
 // The catalogue server, a build setting.
 #ifndef KESTRIN_CATALOGUE_SITE
 #define KESTRIN_CATALOGUE_SITE "celestrak.org"
 #endif
+
+namespace {
+
 constexpr char CATALOGUE_SITE[] = KESTRIN_CATALOGUE_SITE;
+constexpr char WINDOW_TITLE[] = "Kestrin";
+constexpr ObjectId MAIN_WINDOW = 0;
+constexpr ObjectId STATUS_BAR = 2;
+// Caption, system menu, sizing border, minimize box.
+constexpr int32_t WINDOW_FLAGS = 0x00CE0000;
+constexpr int32_t STATUS_FIELD_WIDTH = 350;
 
-int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
-    StringVar temp_path = nullptr;
-    module_handle = GetModuleHandleA(nullptr);
-    main_heap = HeapCreate(0, 4096, 0);
-
+void start_libraries() {
     string_engine_start();
+    event_queue_start();
     file_streams_start();
+    windows_start();
+    gadget_parent_start(nullptr);
+    common_controls_start();
+    status_bars_start();
+}
 
+void end_libraries() {
+    network_end();
+    windows_end();
+    file_streams_end();
+    event_queue_end();
+    string_engine_end();
+}
+
+// Fetches the catalogue into the temporary file, copies the element set and
+// reports in the status bar. The previous norad_M2.txt stands unless a new
+// element set was found and written.
+void do_work() {
+    StringVar temp_path = nullptr;
     network_start();
     fetch_catalogue(CATALOGUE_SITE, &temp_path);
-    extract_element_set(temp_path, OUTPUT_FILE_NAME);
+    const ExtractResult result = extract_element_set(temp_path, OUTPUT_FILE_NAME);
     delete_file(temp_path);
+    set_status_text(STATUS_BAR, 0, status_text(result == ExtractResult::written),
+                    STATUS_CENTRED);
+}
 
-    network_end();
-    file_streams_end();
-    string_engine_end();
+void run_event_loop() {
+    for (;;) {
+        const int32_t last_event = wait_window_event();
+        if (last_event == EVT_CLOSE_REQUEST && window_of_event() == MAIN_WINDOW) {
+            close_window(MAIN_WINDOW);
+            return;
+        }
+    }
+}
+
+} // namespace
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+    module_handle = GetModuleHandleA(nullptr);
+    main_heap = HeapCreate(0, 4096, 0);
+    start_libraries();
+
+    // Without the window no close request can ever come: end at once.
+    if (open_window(MAIN_WINDOW, 150, 150, 330, 120, WINDOW_TITLE, WINDOW_FLAGS)) {
+        create_status_bar(STATUS_BAR, window_handle(MAIN_WINDOW));
+        add_status_field(STATUS_FIELD_WIDTH);
+        do_work();
+        run_event_loop();
+    }
+
+    end_libraries();
     HeapDestroy(main_heap);
     ExitProcess(0);
 }

@@ -12,6 +12,38 @@
 
 namespace {
 
+// The program's window: the top-level window of class "WindowClass_0" that
+// belongs to the given process.
+HWND window_of_process(DWORD process_id) {
+    struct Search {
+        DWORD process_id;
+        HWND found;
+    } search{process_id, nullptr};
+    EnumWindows(
+        [](HWND h, LPARAM p) -> BOOL {
+            auto* s = reinterpret_cast<Search*>(p);
+            DWORD owner = 0;
+            GetWindowThreadProcessId(h, &owner);
+            char name[32] = {};
+            GetClassNameA(h, name, sizeof name);
+            if (owner != s->process_id || std::string(name) != "WindowClass_0") return TRUE;
+            s->found = h;
+            return FALSE;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+// Polls until the condition holds or timeout_ms pass.
+template <typename Condition> bool wait_for(Condition condition, DWORD timeout_ms) {
+    const ULONGLONG end = GetTickCount64() + timeout_ms;
+    while (!condition()) {
+        if (GetTickCount64() > end) return false;
+        Sleep(20);
+    }
+    return true;
+}
+
 std::string windows_path(std::string path) {
     // Under Wine the Unix file system is drive Z:.
     if (!path.empty() && path[0] == '/') path = "Z:" + path;
@@ -46,13 +78,26 @@ TEST(Program, LoopbackBuildFetchesTheCatalogueAndWritesTheElementSet) {
     std::string command = "\"" + program + "\"";
     ASSERT_TRUE(CreateProcessA(program.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr,
                                work_dir.path.string().c_str(), &startup, &process));
-    const DWORD waited = WaitForSingleObject(process.hProcess, 60000);
+    // The work is done before the event loop: the element set is on disk and
+    // tmp1 gone while the window is still open. Then the user closes it.
+    const std::string output = work_dir.file("norad_M2.txt");
+    const bool written = wait_for(
+        [&] {
+            return kt::read_file(output) == expected && !kt::file_exists(program_dir.file("tmp1"));
+        },
+        60000);
+    HWND window = nullptr;
+    wait_for([&] { return (window = window_of_process(process.dwProcessId)) != nullptr; }, 10000);
+    if (window) PostMessageA(window, WM_CLOSE, 0, 0);
+    const DWORD waited = WaitForSingleObject(process.hProcess, 30000);
     if (waited != WAIT_OBJECT_0) TerminateProcess(process.hProcess, 1);
     DWORD exit_code = 99;
     GetExitCodeProcess(process.hProcess, &exit_code);
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
-    ASSERT_EQ(waited, WAIT_OBJECT_0) << "the program did not end within 60 s";
+    EXPECT_TRUE(written) << "norad_M2.txt not written while the window was open";
+    EXPECT_NE(window, nullptr) << "no program window";
+    ASSERT_EQ(waited, WAIT_OBJECT_0) << "the program did not end after WM_CLOSE";
     EXPECT_EQ(exit_code, 0u);
 
     ASSERT_TRUE(server.wait_done(10000));

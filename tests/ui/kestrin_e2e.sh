@@ -1,0 +1,75 @@
+#!/usr/bin/env bash
+# The real kestrin.exe under Wine and Xvfb, looked at from outside by
+# kestrin_probe.exe in the same prefix: the window, its client size, the
+# status text after the work, a screenshot, and the exit code after WM_CLOSE.
+# Two runs: with a catalogue in "tmp1" (the element set is written) and
+# without one (the previous file stands). The program is the loopback build,
+# and no server listens on its port here, so its fetch fails at once and it
+# works on the "tmp1" it finds (the fetch itself is tested elsewhere).
+#   kestrin_e2e.sh KESTRIN_EXE PROBE_EXE TESTDATA_DIR ARTIFACT_DIR
+set -euo pipefail
+exe=$1 probe=$2 testdata=$3 artifacts=$4
+here=$(cd "$(dirname "$0")" && pwd)
+wine_run="$here/../../scripts/wine-run.sh"
+[ -n "${DISPLAY:-}" ] || { echo "e2e: no DISPLAY"; exit 1; }
+mkdir -p "$artifacts"
+
+# "Файл  *norad_M2.txt* загружен" and "... не обновлён", Windows-1251.
+written="09D4E0E9EB20202A6E6F7261645F4D322E7478742A20E7E0E3F0F3E6E5ED"
+not_updated="09D4E0E9EB20202A6E6F7261645F4D322E7478742A20EDE520EEE1EDEEE2EBB8ED"
+catalogue="$testdata/catalogues/weather-2024-06-17-excerpt.txt"
+expected_file="$testdata/catalogues/weather-2024-06-17-excerpt.expected-norad_M2.txt"
+
+failures=0
+check() { if ! "$@"; then echo "FAILED: $*"; failures=$((failures + 1)); fi; }
+
+# Waits, bounded, for a background process; its exit code in $rc.
+wait_exit() {
+  local pid=$1
+  for _ in $(seq 600); do
+    kill -0 "$pid" 2>/dev/null || { set +e; wait "$pid"; rc=$?; set -e; return 0; }
+    sleep 0.1
+  done
+  kill "$pid" 2>/dev/null || true
+  rc=timeout
+}
+
+run_case() { # name, tmp1 source or "", expected status hex
+  local name=$1 source=$2 status=$3
+  local dir
+  dir=$(mktemp -d)
+  cp "$exe" "$dir/kestrin.exe"
+  # A fresh, writable copy: the shared test data is read-only.
+  [ -z "$source" ] || cat "$source" >"$dir/tmp1"
+  echo "== $name"
+  (cd "$dir" && exec "$wine_run" kestrin.exe </dev/null >/dev/null 2>&1) &
+  local pid=$!
+  local out
+  if out=$("$wine_run" "$probe" check "$status" </dev/null 2>&1 | tr -d '\r'); then
+    echo "$out"
+    read -r _ left top width height < <(grep '^frame' <<<"$out")
+    check grep -qx 'acp 1251' <<<"$out"
+    import -window root -crop "${width}x${height}+${left}+${top}" +repage \
+      "$artifacts/kestrin_window_$name.png"
+    echo "screenshot: $artifacts/kestrin_window_$name.png"
+  else
+    echo "$out"
+    failures=$((failures + 1))
+  fi
+  check "$wine_run" "$probe" close </dev/null
+  wait_exit "$pid"
+  echo "exit code: $rc"
+  check test "$rc" = 0
+  check test ! -e "$dir/tmp1"
+  if [ -n "$source" ]; then
+    check cmp "$dir/norad_M2.txt" "$expected_file"
+  else
+    check test ! -e "$dir/norad_M2.txt"
+  fi
+  rm -rf "$dir"
+}
+
+run_case written "$catalogue" "$written"
+run_case not_updated "" "$not_updated"
+[ "$failures" = 0 ] && echo "e2e: all checks passed"
+exit "$failures"
