@@ -55,8 +55,7 @@ void do_work() {
     fetch_catalogue(CATALOGUE_SITE, &temp_path);
     const ExtractResult result = extract_element_set(temp_path, OUTPUT_FILE_NAME);
     delete_file(temp_path);
-    set_status_text(STATUS_BAR, 0, status_text(result == ExtractResult::written),
-                    STATUS_CENTRED);
+    set_status_text(STATUS_BAR, 0, status_text(result == ExtractResult::written), STATUS_CENTRED);
 }
 
 void run_event_loop() {

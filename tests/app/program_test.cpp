@@ -12,25 +12,27 @@
 
 namespace {
 
+struct WindowSearch {
+    DWORD process_id;
+    HWND found;
+};
+
+BOOL CALLBACK match_program_window(HWND h, LPARAM p) {
+    auto* s = reinterpret_cast<WindowSearch*>(p);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(h, &owner);
+    char name[32] = {};
+    GetClassNameA(h, name, sizeof name);
+    if (owner != s->process_id || std::string(name) != "WindowClass_0") return TRUE;
+    s->found = h;
+    return FALSE;
+}
+
 // The program's window: the top-level window of class "WindowClass_0" that
 // belongs to the given process.
 HWND window_of_process(DWORD process_id) {
-    struct Search {
-        DWORD process_id;
-        HWND found;
-    } search{process_id, nullptr};
-    EnumWindows(
-        [](HWND h, LPARAM p) -> BOOL {
-            auto* s = reinterpret_cast<Search*>(p);
-            DWORD owner = 0;
-            GetWindowThreadProcessId(h, &owner);
-            char name[32] = {};
-            GetClassNameA(h, name, sizeof name);
-            if (owner != s->process_id || std::string(name) != "WindowClass_0") return TRUE;
-            s->found = h;
-            return FALSE;
-        },
-        reinterpret_cast<LPARAM>(&search));
+    WindowSearch search{process_id, nullptr};
+    EnumWindows(match_program_window, reinterpret_cast<LPARAM>(&search));
     return search.found;
 }
 
