@@ -71,15 +71,21 @@ sockaddr_in ipv4_address(uint32_t address, uint16_t port) {
     return a;
 }
 
-// Takes the next datagram into the connection, when one is waiting.
-int32_t fill_datagram(Connection* c) {
-    if (c->datagram_unread > 0) return EVENT_DATA;
-    SOCKET s = SOCKET(c->udp_socket);
+// select without waiting: 1 when the socket is readable, 0 when not,
+// SOCKET_ERROR on failure.
+int readable_now(SOCKET s) {
     fd_set readable;
     FD_ZERO(&readable);
     FD_SET(s, &readable);
     timeval now{0, 0};
-    int ready = select(int(s) + 1, &readable, nullptr, nullptr, &now);
+    return select(int(s) + 1, &readable, nullptr, nullptr, &now);
+}
+
+// Takes the next datagram into the connection, when one is waiting.
+int32_t fill_datagram(Connection* c) {
+    if (c->datagram_unread > 0) return EVENT_DATA;
+    SOCKET s = SOCKET(c->udp_socket);
+    int ready = readable_now(s);
     if (ready == SOCKET_ERROR) return EVENT_DISCONNECT;
     if (ready == 0) return EVENT_NONE;
     if (!c->datagram) c->datagram = static_cast<char*>(heap_alloc(UDP_DATAGRAM_SIZE));
@@ -164,11 +170,7 @@ int32_t connection_event(Connection* c) {
     if (!c) return EVENT_DISCONNECT;
     if (c->kind == CONNECTION_UDP) return fill_datagram(c);
     SOCKET s = SOCKET(c->socket);
-    fd_set readable;
-    FD_ZERO(&readable);
-    FD_SET(s, &readable);
-    timeval now{0, 0};
-    int ready = select(int(s) + 1, &readable, nullptr, nullptr, &now);
+    int ready = readable_now(s);
     if (ready == SOCKET_ERROR) return EVENT_DISCONNECT;
     if (ready == 0) return EVENT_NONE;
     // Readable with nothing to read: the peer has closed.
