@@ -32,7 +32,8 @@ void make_thread_windows_inactive() {
     for (DynamicBlock* b = suspended_windows; b; b = b->older) {
         SuspendedWindow* s = entry_of(b);
         if (s->thread_id == thread && s->was_topmost)
-            SetWindowPos(s->window, HWND_NOTOPMOST, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOMOVE);
+            SetWindowPos(s->window, HWND_NOTOPMOST, 0, 0, 0, 0,
+                         SWP_NOSIZE | SWP_NOMOVE | SWP_NOACTIVATE);
     }
 }
 
@@ -44,7 +45,8 @@ void restore_thread_windows() {
         if (s->thread_id == thread) {
             if (s->disabled_here) EnableWindow(s->window, TRUE);
             if (s->was_topmost)
-                SetWindowPos(s->window, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOMOVE);
+                SetWindowPos(s->window, HWND_TOPMOST, 0, 0, 0, 0,
+                             SWP_NOSIZE | SWP_NOMOVE | SWP_NOACTIVATE);
             list_remove(&suspended_windows, s);
         }
         b = older;

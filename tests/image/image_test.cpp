@@ -198,6 +198,20 @@ TEST_F(ImageTest, IconDirectoryLoadsItsChosenEntry) {
     }
 }
 
+TEST_F(ImageTest, ProgramIconLoadsItsFirstSizeWithAlpha) {
+    std::string path = std::string(KESTRIN_SOURCE_DIR) + "/resources/kestrin.ico";
+    if (path[0] == '/') path = "Z:" + path;
+    std::vector<uint8_t> ico = kt::bytes_of(kt::read_file(path));
+    ASSERT_GT(ico.size(), 100u);
+    intptr_t h = load_image_from_memory(9, ico.data());
+    ASSERT_NE(h, 0);
+    image_record* r = record(9);
+    EXPECT_EQ(format_of(r), "ICON");
+    EXPECT_EQ(r->width, 32); // the 16 x 16 entry is another size
+    EXPECT_EQ(r->height, 32);
+    EXPECT_EQ(release_image(9), 1);
+}
+
 TEST_F(ImageTest, BadDataFailsAndLeavesTheNumberEmpty) {
     std::vector<uint8_t> twelve_bit(kestrin_picture, kestrin_picture + kestrin_picture_size);
     for (size_t i = 0; i + 1 < twelve_bit.size(); i++)
