@@ -198,6 +198,22 @@ TEST_F(ImageTest, IconDirectoryLoadsItsChosenEntry) {
     }
 }
 
+TEST_F(ImageTest, MonochromeIconTakesItsSizeFromTheMask) {
+    std::vector<uint8_t> dir = kt::make_icon_directory({{16, 16, 1, kt::icon_image(16, 1, 0xFF)}});
+    intptr_t h = load(10, dir);
+    ASSERT_NE(h, 0);
+    ICONINFO info;
+    ASSERT_TRUE(GetIconInfo(reinterpret_cast<HICON>(h), &info));
+    EXPECT_EQ(info.hbmColor, nullptr); // a monochrome icon: the mask holds both halves
+    if (info.hbmColor) DeleteObject(info.hbmColor);
+    DeleteObject(info.hbmMask);
+    image_record* r = record(10);
+    EXPECT_EQ(r->width, 16);
+    EXPECT_EQ(r->height, 16);
+    EXPECT_EQ(r->depth, 1);
+    EXPECT_EQ(r->source_depth, 1);
+}
+
 TEST_F(ImageTest, ProgramIconLoadsItsFirstSizeWithAlpha) {
     std::string path = std::string(KESTRIN_SOURCE_DIR) + "/resources/kestrin.ico";
     if (path[0] == '/') path = "Z:" + path;
