@@ -17,7 +17,7 @@ namespace {
 const char TITLE[] = "\xC8\xED\xF4\xEE\xF0\xEC\xE0\xF6\xE8\xFF";
 const char TEXT[] = "\xC4\xE0\xED\xED\xFB\xE5 \xF1 example.org \xED\xE5\xE4\xEE\xF1\xF2\xF3"
                     "\xEF\xED\xFB";
-constexpr DWORD PROBE_BUDGET_MS = 10000;
+constexpr DWORD PROBE_BUDGET_MS = 30000;
 
 LRESULT CALLBACK plain_procedure(HWND w, UINT m, WPARAM wp, LPARAM lp) {
     return DefWindowProcA(w, m, wp, lp);
@@ -69,15 +69,22 @@ struct Seen {
     std::string title;
     std::string text;
     int buttons = 0;
+    int visible_icons = 0;
     HWND owner = nullptr;
     std::vector<BOOL> enabled; // of the watched windows, while the box is up
     std::vector<bool> topmost; // likewise
 };
 
-BOOL CALLBACK count_button(HWND child, LPARAM counter) {
+BOOL CALLBACK count_controls(HWND child, LPARAM seen_address) {
+    auto* seen = reinterpret_cast<Seen*>(seen_address);
     char cls[32] = {};
     GetClassNameA(child, cls, sizeof cls);
-    if (lstrcmpiA(cls, "Button") == 0) ++*reinterpret_cast<int*>(counter);
+    if (lstrcmpiA(cls, "Button") == 0) seen->buttons++;
+    bool icon = (GetWindowLongA(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON;
+    // Wine keeps an empty icon control in every box; only a shown icon counts.
+    if (lstrcmpiA(cls, "Static") == 0 && icon && IsWindowVisible(child) &&
+        SendMessageA(child, STM_GETICON, 0, 0))
+        seen->visible_icons++;
     return TRUE;
 }
 
@@ -101,7 +108,7 @@ void probe(DWORD box_thread, const std::vector<HWND>& watched, Seen* seen) {
     seen->title = buffer;
     GetDlgItemTextA(box, 0xFFFF, buffer, sizeof buffer);
     seen->text = buffer;
-    EnumChildWindows(box, count_button, reinterpret_cast<LPARAM>(&seen->buttons));
+    EnumChildWindows(box, count_controls, reinterpret_cast<LPARAM>(seen));
     seen->owner = GetWindow(box, GW_OWNER);
     for (HWND w : watched) {
         seen->enabled.push_back(IsWindowEnabled(w));
@@ -110,9 +117,10 @@ void probe(DWORD box_thread, const std::vector<HWND>& watched, Seen* seen) {
     PostMessageA(box, WM_COMMAND, IDOK, 0);
 }
 
-int shown_box(const std::vector<HWND>& watched, Seen* seen) {
+// Shows message_box, or message_box_typed when a type is given.
+int shown_box(const std::vector<HWND>& watched, Seen* seen, UINT type = 0, bool typed = false) {
     std::thread t(probe, GetCurrentThreadId(), watched, seen);
-    int result = message_box(TITLE, TEXT);
+    int result = typed ? message_box_typed(TITLE, TEXT, type) : message_box(TITLE, TEXT);
     t.join();
     return result;
 }
@@ -128,10 +136,22 @@ TEST(MessageBoxShown, ForegroundWindowOwnsTheBoxAndIsEnabledAgainAfterOk) {
     EXPECT_EQ(seen.title, TITLE);
     EXPECT_EQ(seen.text, TEXT);
     EXPECT_EQ(seen.buttons, 1);
+    EXPECT_EQ(seen.visible_icons, 0);
     EXPECT_EQ(seen.owner, main_window.hwnd);
     EXPECT_FALSE(seen.enabled[0]); // the box blocks its owner
     EXPECT_TRUE(IsWindowEnabled(main_window.hwnd));
     EXPECT_EQ(suspended_windows, nullptr);
+}
+
+TEST(MessageBoxShown, TypedBoxPassesItsTypeOn) {
+    kt::Runtime runtime;
+    TestWindow main_window(true);
+    ASSERT_TRUE(make_foreground(main_window.hwnd));
+    Seen seen;
+    EXPECT_EQ(shown_box({}, &seen, MB_OKCANCEL | MB_ICONINFORMATION, true), IDOK);
+    ASSERT_TRUE(seen.found);
+    EXPECT_EQ(seen.buttons, 2);
+    EXPECT_EQ(seen.visible_icons, 1);
 }
 
 TEST(MessageBoxShown, OtherWindowsOfTheThreadAreInactiveWhileTheBoxIsUp) {
