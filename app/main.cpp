@@ -1,14 +1,21 @@
 // Kestrin's main procedure: starts the libraries in their fixed order, opens
-// the window, fetches the catalogue and copies the element set once, runs
-// the event loop until the window is closed, and ends the libraries in their
-// fixed order. The exit code is 0 on every path.
+// the window with its picture and status bar, fetches the catalogue and
+// copies the element set once, runs the event loop until the window is
+// closed, and ends the libraries in their fixed order. The exit code is 0 on
+// every path.
 #include "app/extract.h"
 #include "app/fetch.h"
 #include "app/status_text.h"
 #include "core/strings.h"
 #include "file/file_stream.h"
+#include "image/image.h"
+#include "image/image_decoder.h"
+#include "image/jpeg_decoder.h"
 #include "net/network.h"
-#include "ui/gadget_list.h"
+#include "resources/picture.h"
+#include "ui/alpha.h"
+#include "ui/gadget.h"
+#include "ui/message_box.h"
 #include "ui/post_event_window.h"
 #include "ui/status_bar.h"
 #include "ui/window.h"
@@ -22,8 +29,15 @@ namespace {
 
 constexpr char CATALOGUE_SITE[] = KESTRIN_CATALOGUE_SITE;
 constexpr char WINDOW_TITLE[] = "Kestrin";
+// "Информация" and "Данные с <site> недоступны", Windows-1251.
+constexpr char MESSAGE_TITLE[] = "\xC8\xED\xF4\xEE\xF0\xEC\xE0\xF6\xE8\xFF";
+constexpr char MESSAGE_TEXT[] = "\xC4\xE0\xED\xED\xFB\xE5 \xF1 " KESTRIN_CATALOGUE_SITE
+                                " \xED\xE5\xE4\xEE\xF1\xF2\xF3\xEF\xED\xFB";
+
 constexpr ObjectId MAIN_WINDOW = 0;
+constexpr ObjectId PICTURE = 1;
 constexpr ObjectId STATUS_BAR = 2;
+constexpr ObjectId PICTURE_GADGET = 0;
 // Caption, system menu, sizing border, minimize box.
 constexpr int32_t WINDOW_FLAGS = 0x00CE0000;
 constexpr int32_t STATUS_FIELD_WIDTH = 350;
@@ -32,15 +46,22 @@ void start_libraries() {
     string_engine_start();
     event_queue_start();
     file_streams_start();
+    image_decoders_start();
+    images_start();
+    alpha_blend_start();
     windows_start();
-    gadget_parent_start(nullptr);
+    gadgets_start();
     common_controls_start();
     status_bars_start();
+    register_jpeg_decoder();
 }
 
 void end_libraries() {
     network_end();
+    gadgets_end();
     windows_end();
+    alpha_blend_end();
+    images_end();
     file_streams_end();
     event_queue_end();
     string_engine_end();
@@ -54,6 +75,7 @@ void do_work() {
     network_start();
     fetch_catalogue(CATALOGUE_SITE, &temp_path);
     const ExtractResult result = extract_element_set(temp_path, OUTPUT_FILE_NAME);
+    if (result == ExtractResult::catalogue_unopenable) message_box(MESSAGE_TITLE, MESSAGE_TEXT);
     delete_file(temp_path);
     set_status_text(STATUS_BAR, 0, status_text(result == ExtractResult::written), STATUS_CENTRED);
 }
@@ -79,6 +101,9 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     if (open_window(MAIN_WINDOW, 150, 150, 330, 120, WINDOW_TITLE, WINDOW_FLAGS)) {
         create_status_bar(STATUS_BAR, window_handle(MAIN_WINDOW));
         add_status_field(STATUS_FIELD_WIDTH);
+        // The picture is loaded without a length: its end marker ends it.
+        auto picture = reinterpret_cast<HANDLE>(load_image_from_memory(PICTURE, kestrin_picture));
+        create_image_gadget(PICTURE_GADGET, 0, 0, 330, 100, picture);
         do_work();
         run_event_loop();
     }

@@ -21,6 +21,7 @@ struct Heap {
     BlockHeader* blocks;
     size_t maximum; // 0: growable
     size_t in_use;
+    size_t allocations; // every HeapAlloc and HeapReAlloc that succeeded
 };
 
 BlockHeader* header_of(LPCVOID block) {
@@ -75,6 +76,7 @@ LPVOID HeapAlloc(HANDLE heap, DWORD flags, SIZE_T bytes) {
     b->heap = h;
     b->size = bytes;
     h->in_use += bytes;
+    h->allocations++;
     link(h, b);
     return b + 1;
 }
@@ -96,6 +98,7 @@ LPVOID HeapReAlloc(HANDLE heap, DWORD flags, LPVOID block, SIZE_T bytes) {
     b->heap = h;
     b->size = bytes;
     h->in_use = h->in_use - old->size + bytes;
+    h->allocations++;
     unlink(h, old);
     std::free(old);
     link(h, b);
@@ -116,4 +119,13 @@ BOOL HeapFree(HANDLE heap, DWORD, LPVOID block) {
 
 SIZE_T HeapSize(HANDLE, DWORD, LPCVOID block) {
     return block ? header_of(block)->size : SIZE_T(-1);
+}
+
+void posix_heap_counts(HANDLE heap, SIZE_T* live_blocks, SIZE_T* allocations) {
+    auto* h = static_cast<Heap*>(heap);
+    size_t live = 0;
+    for (BlockHeader* b = h ? h->blocks : nullptr; b; b = b->next)
+        live++;
+    *live_blocks = live;
+    *allocations = h ? h->allocations : 0;
 }

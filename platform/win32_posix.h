@@ -92,6 +92,10 @@ HMODULE LoadLibraryA(LPCSTR name);
 FARPROC GetProcAddress(HMODULE module, LPCSTR name);
 BOOL FreeLibrary(HMODULE module);
 
+// Test seam of the host layer: the blocks a heap holds now and the number of
+// allocations it ever made, so tests can show that a path leaves nothing
+// allocated or never touches the heap.
+void posix_heap_counts(HANDLE heap, SIZE_T* live_blocks, SIZE_T* allocations);
 // Test seam of the host layer: the name GetModuleFileNameA reports (null
 // restores the real one), so tests can give the program any path.
 void posix_set_module_file_name(const char* name);

@@ -8,7 +8,8 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 cache="$root/.cache"
 
 packages=(g++-mingw-w64-i686 wine wine32:i386 fonts-wine xvfb xdotool cmake
-          googletest libjpeg62-turbo-dev dpkg-dev x11-apps imagemagick locales)
+          googletest libjpeg62-turbo-dev libjpeg-turbo-progs dpkg-dev x11-apps imagemagick
+          locales)
 
 missing=()
 for p in "${packages[@]}"; do

@@ -6,9 +6,9 @@
 # without one (the previous file stands). The program is the loopback build,
 # and no server listens on its port here, so its fetch fails at once and it
 # works on the "tmp1" it finds (the fetch itself is tested elsewhere).
-#   kestrin_e2e.sh KESTRIN_EXE PROBE_EXE TESTDATA_DIR ARTIFACT_DIR
+#   kestrin_e2e.sh KESTRIN_EXE PROBE_EXE TESTDATA_DIR ARTIFACT_DIR SITE
 set -euo pipefail
-exe=$1 probe=$2 testdata=$3 artifacts=$4
+exe=$1 probe=$2 testdata=$3 artifacts=$4 site=$5
 here=$(cd "$(dirname "$0")" && pwd)
 wine_run="$here/../../scripts/wine-run.sh"
 [ -n "${DISPLAY:-}" ] || { echo "e2e: no DISPLAY"; exit 1; }
@@ -17,6 +17,9 @@ mkdir -p "$artifacts"
 # "Файл  *norad_M2.txt* загружен" and "... не обновлён", Windows-1251.
 written="09D4E0E9EB20202A6E6F7261645F4D322E7478742A20E7E0E3F0F3E6E5ED"
 not_updated="09D4E0E9EB20202A6E6F7261645F4D322E7478742A20EDE520EEE1EDEEE2EBB8ED"
+# "Информация" and "Данные с <site> недоступны".
+box_title="C8EDF4EEF0ECE0F6E8FF"
+box_text="C4E0EDEDFBE520F120$(printf '%s' "$site" | od -An -tx1 | tr -d ' \n' | tr a-f A-F)20EDE5E4EEF1F2F3EFEDFB"
 catalogue="$testdata/catalogues/weather-2024-06-17-excerpt.txt"
 expected_file="$testdata/catalogues/weather-2024-06-17-excerpt.expected-norad_M2.txt"
 
@@ -45,6 +48,10 @@ run_case() { # name, tmp1 source or "", expected status hex
   (cd "$dir" && exec "$wine_run" kestrin.exe </dev/null >/dev/null 2>&1) &
   local pid=$!
   local out
+  # Without a catalogue the program reports it in a message box first.
+  if [ -z "$source" ]; then
+    check "$wine_run" "$probe" message "$box_title" "$box_text" </dev/null
+  fi
   if out=$("$wine_run" "$probe" check "$status" </dev/null 2>&1 | tr -d '\r'); then
     echo "$out"
     read -r _ left top width height < <(grep '^frame' <<<"$out")

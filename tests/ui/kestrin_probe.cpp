@@ -4,6 +4,7 @@
 // window is painted, and asks it to close.
 //
 //   kestrin_probe check HEXBYTES   prints "frame LEFT TOP WIDTH HEIGHT"
+//   kestrin_probe message HEXTITLE HEXTEXT   checks the message box, presses OK
 //   kestrin_probe close
 #include <windows.h>
 #include <commctrl.h>
@@ -98,6 +99,15 @@ int check(const std::string& expected) {
     }
     if (frame.left != 150 || frame.top != 150) return fail("window not at (150, 150)");
     if (GetWindowLongA(bar, GWL_ID) != LONG(0xE404040F)) return fail("status bar identifier");
+    // The picture: gadget 0, a static control at (0, 0) of 330 x 100 showing
+    // a bitmap.
+    HWND picture = GetDlgItem(main, 0);
+    RECT at{};
+    if (!picture || !GetWindowRect(picture, &at)) return fail("no picture gadget");
+    MapWindowPoints(nullptr, main, reinterpret_cast<POINT*>(&at), 2);
+    if (at.left != 0 || at.top != 0 || at.right != 330 || at.bottom != 100)
+        return fail("picture gadget not at (0, 0), 330 x 100");
+    if (!SendMessageA(picture, STM_GETIMAGE, IMAGE_BITMAP, 0)) return fail("picture has no image");
     // The program is in its event loop once it answers; then wait until
     // nothing of the window is left to paint.
     DWORD_PTR answer;
@@ -114,6 +124,63 @@ int check(const std::string& expected) {
     return 0;
 }
 
+// The text of a window of another process, as bytes.
+std::string window_text(HWND h) {
+    char text[512] = {};
+    GetWindowTextA(h, text, sizeof text);
+    return text;
+}
+
+struct BoxSearch {
+    std::string title;
+    HWND found;
+};
+
+BOOL CALLBACK match_box(HWND h, LPARAM p) {
+    auto* s = reinterpret_cast<BoxSearch*>(p);
+    char name[16] = {};
+    GetClassNameA(h, name, sizeof name);
+    if (std::strcmp(name, "#32770") != 0 || window_text(h) != s->title) return TRUE;
+    s->found = h;
+    return FALSE;
+}
+
+// Waits for the program's message box, checks its texts, its owner and its
+// one button, then presses OK.
+int message(const std::string& title, const std::string& text) {
+    BoxSearch search{title, nullptr};
+    if (!wait_for([&] {
+            EnumWindows(match_box, reinterpret_cast<LPARAM>(&search));
+            return search.found && IsWindowVisible(search.found);
+        }))
+        return fail("no message box with the expected title");
+    HWND box = search.found;
+    std::string shown;
+    for (HWND c = GetWindow(box, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
+        char name[16] = {};
+        GetClassNameA(c, name, sizeof name);
+        if (_stricmp(name, "Static") == 0 && !window_text(c).empty()) shown = window_text(c);
+    }
+    if (shown != text) {
+        std::fprintf(stderr, "probe: box text %s, expected %s\n", to_hex(shown).c_str(),
+                     to_hex(text).c_str());
+        return 1;
+    }
+    HWND main = find_main();
+    if (!main || GetWindow(box, GW_OWNER) != main)
+        return fail("the box is not owned by the window");
+    if (IsWindowEnabled(main)) return fail("the window is not blocked by the box");
+    HWND ok = GetDlgItem(box, IDOK);
+    if (!ok) return fail("no OK button");
+    for (int id : {IDCANCEL, IDYES, IDNO, IDABORT, IDRETRY, IDIGNORE})
+        if (HWND other = GetDlgItem(box, id); other && IsWindowVisible(other))
+            return fail("more than one button");
+    PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), LPARAM(ok));
+    if (!wait_for([&] { return !IsWindow(box); })) return fail("the box does not close");
+    std::printf("message box ok\n");
+    return 0;
+}
+
 int close() {
     HWND main = find_main();
     if (!main) return fail("no window \"Kestrin\"");
@@ -126,5 +193,7 @@ int close() {
 int main(int argc, char** argv) {
     if (argc == 3 && std::strcmp(argv[1], "check") == 0) return check(from_hex(argv[2]));
     if (argc == 2 && std::strcmp(argv[1], "close") == 0) return close();
-    return fail("usage: kestrin_probe check HEXBYTES | close");
+    if (argc == 4 && std::strcmp(argv[1], "message") == 0)
+        return message(from_hex(argv[2]), from_hex(argv[3]));
+    return fail("usage: kestrin_probe check HEXBYTES | message HEXTITLE HEXTEXT | close");
 }
