@@ -2,8 +2,9 @@
 # The real kestrin.exe under Wine and Xvfb, looked at from outside by
 # kestrin_probe.exe in the same prefix: the window, its client size, the
 # status text after the work, a screenshot, and the exit code after WM_CLOSE.
-# Two runs: with a catalogue in "tmp1" (the element set is written) and
-# without one (the previous file stands). The program is the loopback build,
+# Runs: with a catalogue in "tmp1" (the element set is written) and
+# without one (the previous file stands), and without a display (the program
+# ends at once). The program is the loopback build,
 # and no server listens on its port here, so its fetch fails at once and it
 # works on the "tmp1" it finds (the fetch itself is tested elsewhere).
 #   kestrin_e2e.sh KESTRIN_EXE PROBE_EXE TESTDATA_DIR ARTIFACT_DIR SITE
@@ -76,7 +77,26 @@ run_case() { # name, tmp1 source or "", expected status hex
   rm -rf "$dir"
 }
 
+# Without a display no window can be opened: the program must end at once
+# with exit code 0, doing none of the work (tmp1 stays, no output file).
+no_window_case() {
+  local dir display=:9999
+  [ ! -e /tmp/.X11-unix/X9999 ] || { echo "FAILED: display $display exists"; failures=$((failures + 1)); return; }
+  dir=$(mktemp -d)
+  cp "$exe" "$dir/kestrin.exe"
+  cat "$catalogue" >"$dir/tmp1"
+  echo "== no_window"
+  (cd "$dir" && DISPLAY=$display exec "$wine_run" kestrin.exe </dev/null >/dev/null 2>&1) &
+  wait_exit $!
+  echo "exit code: $rc"
+  check test "$rc" = 0
+  check cmp "$dir/tmp1" "$catalogue"
+  check test ! -e "$dir/norad_M2.txt"
+  rm -rf "$dir"
+}
+
 run_case written "$catalogue" "$written"
 run_case not_updated "" "$not_updated"
+no_window_case
 [ "$failures" = 0 ] && echo "e2e: all checks passed"
 exit "$failures"
