@@ -4,8 +4,9 @@
 
 void build_temp_path(StringVar* temp_path) {
     const int32_t mark = string_mark();
-    program_filename(mark);
-    get_path_part(string_at(mark), mark);
+    // A name that cannot be had reads as empty: tmp1 then goes to the
+    // current directory.
+    get_path_part(program_filename(mark), mark);
     append(TEMP_FILE_NAME);
     assign(temp_path, mark);
 }

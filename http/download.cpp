@@ -254,6 +254,16 @@ int32_t read_head(Connection* c, char* head, int32_t* received) {
     }
 }
 
+// Ends the head line at line at its LF (dropping one CR before it) and
+// returns the next line, or null when the text has no LF left.
+char* cut_head_line(char* line) {
+    char* end = std::strchr(line, '\n');
+    if (!end) return nullptr;
+    *end = 0;
+    if (end > line && end[-1] == '\r') end[-1] = 0;
+    return end + 1;
+}
+
 int32_t run(Download& d, const char* url, const char* file_path) {
     const size_t url_length = std::strlen(url);
     d.url = static_cast<char*>(heap_alloc(url_length + 1));
@@ -295,13 +305,16 @@ int32_t run(Download& d, const char* url, const char* file_path) {
     std::memcpy(body.window, d.work + head_length, size_t(body.end));
     d.work[head_length] = 0;
 
+    // Head lines end where read_head found them, at LF with an optional CR
+    // before it. A zero byte in the head fails: no line rule can place it.
+    if (std::memchr(d.work, 0, size_t(head_length))) return 0;
     char* line = d.work;
-    char* next = split_line(line);
+    char* next = cut_head_line(line);
     if (!std::strstr(line, "200") && !std::strstr(line, "302")) return 0;
     int32_t content_length = -1;
     bool chunked = false;
     for (line = next; line; line = next) {
-        next = split_line(line);
+        next = cut_head_line(line);
         if (!*line) break;
         if (starts_with_nocase(line, "transfer-encoding:")) {
             if (std::strstr(line, "chunked")) chunked = true;

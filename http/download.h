@@ -9,7 +9,7 @@
 
 constexpr int32_t READ_BLOCK = 2048;       // a read never asks for more
 constexpr int32_t HEAD_LIMIT = 65536;      // a response head longer than this fails
-constexpr int32_t CHUNK_LINE_LIMIT = 4096; // a chunk-size line longer than this fails
+constexpr int32_t CHUNK_LINE_LIMIT = 4096; // a longer chunk-size line ends the body
 constexpr int32_t SEND_BUDGET = 10;        // seconds
 constexpr int32_t READ_BUDGET = 10;        // seconds, per read
 constexpr int32_t UNTIL_CLOSE_BUDGET = 1;  // seconds of silence that end such a body

@@ -17,6 +17,7 @@ intptr_t release_server(ObjectId id) {
     while (DynamicBlock* newest = server->clients) {
         auto* client = reinterpret_cast<Connection*>(newest + 1);
         if (server->kind == CONNECTION_TCP) closesocket(SOCKET(client->socket));
+        heap_free(client->datagram);
         list_remove(&server->clients, client);
     }
     closesocket(SOCKET(server->socket));
