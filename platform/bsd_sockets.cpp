@@ -91,8 +91,8 @@ int socket_error(int fd) {
 }
 
 int socket_poll(PollEntry* entries, size_t count, int timeout_ms) {
-    pollfd fds[64];
-    if (count > 64) return -1;
+    pollfd fds[POLL_LIMIT];
+    if (count > POLL_LIMIT) return -1;
     for (size_t i = 0; i < count; i++) {
         fds[i].fd = entries[i].fd;
         fds[i].events =

@@ -33,6 +33,9 @@ struct PollEntry {
     bool readable, writable, failed;
 };
 // Waits up to timeout_ms (negative: no limit); the count of ready entries or -1.
+// The most sockets one poll looks at, as Winsock 1.1's FD_SETSIZE.
+constexpr size_t POLL_LIMIT = 64;
+
 int socket_poll(PollEntry* entries, size_t count, int timeout_ms);
 
 // IPv4 text form to an address in network order; false when not one.

@@ -102,13 +102,13 @@ int __WSAFDIsSet(SOCKET s, fd_set* set) {
 }
 
 int select(int, fd_set* read_set, fd_set* write_set, fd_set* error_set, const timeval* timeout) {
-    bsd::PollEntry entries[3 * FD_SETSIZE];
+    bsd::PollEntry entries[bsd::POLL_LIMIT];
     size_t count = 0;
     // One entry per socket, whichever sets name it.
     auto entry_of = [&](SOCKET s) -> bsd::PollEntry* {
         for (size_t i = 0; i < count; i++)
             if (entries[i].fd == to_fd(s)) return &entries[i];
-        if (to_fd(s) < 0 || count == 64) return nullptr;
+        if (to_fd(s) < 0 || count == bsd::POLL_LIMIT) return nullptr;
         entries[count] = {to_fd(s), false, false, false, false, false};
         return &entries[count++];
     };
@@ -120,7 +120,8 @@ int select(int, fd_set* read_set, fd_set* write_set, fd_set* error_set, const ti
             bsd::PollEntry* e = entry_of(sets[k]->fd_array[i]);
             if (!e) return SOCKET_ERROR; // WSAENOTSOCK
             if (k == 0) e->want_read = true;
-            if (k >= 1) e->want_write = true; // a failed connect shows as POLLERR
+            // A failed connect shows as POLLERR, which poll reports unasked.
+            if (k == 1) e->want_write = true;
         }
     }
     if (count == 0) return SOCKET_ERROR; // Winsock refuses three empty sets
