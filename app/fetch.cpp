@@ -1,5 +1,6 @@
 #include "app/fetch.h"
 
+#include "file/file_stream.h"
 #include "http/download.h"
 
 void build_temp_path(StringVar* temp_path) {
@@ -13,6 +14,9 @@ void build_temp_path(StringVar* temp_path) {
 
 int32_t fetch_catalogue(const char* site, StringVar* temp_path) {
     build_temp_path(temp_path);
+    // A tmp1 left by an earlier run that was killed must not pass for this
+    // run's catalogue when the download fails.
+    delete_file(*temp_path);
     const int32_t mark = string_mark();
     append("http://");
     append(site);

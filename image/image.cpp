@@ -109,6 +109,7 @@ intptr_t load_image_from_memory(ObjectId number, const void* address) {
 }
 
 intptr_t load_image_from_memory_sized(ObjectId number, const void* address, int32_t length) {
+    if (!image_registry) return 0; // the library did not start
     // An image the number held is released before the new data is looked at.
     auto* r = static_cast<image_record*>(registry_obtain(image_registry, number));
     if (!r) return 0;
@@ -196,6 +197,7 @@ HICON load_icon_from_memory(const void* address, int32_t length) {
 }
 
 intptr_t release_image(ObjectId number) {
+    if (!image_registry) return 0;
     if (number == ANY_OBJECT) {
         registry_release_all(image_registry);
         return 1;

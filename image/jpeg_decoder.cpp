@@ -76,7 +76,7 @@ int read_rows(decode_context* c, uint8_t* bits, intptr_t stride, int flags) {
     jpeg_decompress_struct* d = object_of(c);
     jpegdec_output* out = output_of(c);
     for (int32_t i = 0; i < c->height; i++) {
-        intptr_t row = flags == DECODE_BOTTOM_UP ? c->height - 1 - i : i;
+        intptr_t row = (flags & DECODE_BOTTOM_UP) ? c->height - 1 - i : i;
         out->row = bits + stride * row;
         jpeg_read_scanlines(d, out->buffer, 1);
         jpegdec_put_row(d, out);

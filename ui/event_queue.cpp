@@ -104,7 +104,7 @@ int32_t fetch_event() {
 }
 
 ObjectId window_of_event() {
-    return event_queue ? event_queue->current_window : 0;
+    return event_queue ? event_queue->current_window : -1; // 0 is a real window
 }
 
 void suspend_events() {

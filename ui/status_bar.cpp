@@ -90,6 +90,8 @@ LRESULT CALLBACK status_bar_procedure(HWND hwnd, UINT message, WPARAM wParam, LP
             RemovePropA(hwnd, CALLBACK_PROPERTY);
             if (number_of(parent) == n) RemovePropA(parent, ID_PROPERTY);
             heap_free(r->fields);
+            // A dynamic bar's record goes with it: never keep it as current.
+            if (state && state->current == r && n == handle_of(r)) state->current = nullptr;
             registry_release(status_bars, n);
         }
     }

@@ -73,6 +73,9 @@ TEST_F(FetchTest, FetchesTheCatalogueAndExtractsTheElementSet) {
 TEST_F(FetchTest, UnreachableServerLeavesNoCatalogue) {
     const std::string site = "127.0.0.1:" + std::to_string(kt::unused_port());
     StringVar temp_path = nullptr;
+    // A tmp1 left by a run that was killed is not taken for the catalogue.
+    build_temp_path(&temp_path);
+    kt::write_file(temp_path, "METEOR-M2 2\r\nstale 1\r\nstale 2\r\n");
     EXPECT_EQ(fetch_catalogue(site.c_str(), &temp_path), 0);
     ASSERT_NE(temp_path, nullptr);
     EXPECT_FALSE(kt::file_exists(temp_path));

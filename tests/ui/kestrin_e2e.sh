@@ -2,11 +2,10 @@
 # The real kestrin.exe under Wine and Xvfb, looked at from outside by
 # kestrin_probe.exe in the same prefix: the window, its client size, the
 # status text after the work, a screenshot, and the exit code after WM_CLOSE.
-# Runs: with a catalogue in "tmp1" (the element set is written) and
-# without one (the previous file stands), and without a display (the program
-# ends at once). The program is the loopback build,
-# and no server listens on its port here, so its fetch fails at once and it
-# works on the "tmp1" it finds (the fetch itself is tested elsewhere).
+# The program is the loopback build; a one-shot server on its port plays the
+# catalogue server. Runs: the catalogue served (the element set is written),
+# no server (message box, the previous file stands), a catalogue without the
+# name (the previous file stands), and no display (the program ends at once).
 #   kestrin_e2e.sh KESTRIN_EXE PROBE_EXE TESTDATA_DIR ARTIFACT_DIR SITE
 set -euo pipefail
 exe=$1 probe=$2 testdata=$3 artifacts=$4 site=$5
@@ -38,19 +37,33 @@ wait_exit() {
   rc=timeout
 }
 
-run_case() { # name, tmp1 source or "", expected status hex
-  local name=$1 source=$2 status=$3
-  local dir
+port=${site##*:}
+serve_once="$here/../support/serve_once.py"
+previous=$'PREVIOUS ELEMENTS\r\n'
+
+# One run of the program in a fresh directory that holds an earlier
+# norad_M2.txt and a stale tmp1 (left by a killed run, never to be taken for
+# this run's catalogue).
+#   run_case NAME SERVED_CATALOGUE_OR_EMPTY STATUS_HEX BOX(yes|no) RESULT(new|previous)
+run_case() {
+  local name=$1 served=$2 status=$3 box=$4 result=$5
+  local dir server_pid=""
   dir=$(mktemp -d)
   cp "$exe" "$dir/kestrin.exe"
-  # A fresh, writable copy: the shared test data is read-only.
-  [ -z "$source" ] || cat "$source" >"$dir/tmp1"
+  printf '%s' "$previous" >"$dir/norad_M2.txt"
+  cat "$catalogue" >"$dir/tmp1"
   echo "== $name"
+  if [ -n "$served" ]; then
+    python3 "$serve_once" "$port" "$served" "$dir/ready" &
+    server_pid=$!
+    for _ in $(seq 100); do [ -e "$dir/ready" ] && break; sleep 0.1; done
+    check test -e "$dir/ready"
+  fi
   (cd "$dir" && exec "$wine_run" kestrin.exe </dev/null >/dev/null 2>&1) &
   local pid=$!
   local out
-  # Without a catalogue the program reports it in a message box first.
-  if [ -z "$source" ]; then
+  # A catalogue that cannot be had is reported in a message box first.
+  if [ "$box" = yes ]; then
     check "$wine_run" "$probe" message "$box_title" "$box_text" </dev/null
   fi
   if out=$("$wine_run" "$probe" check "$status" </dev/null 2>&1 | tr -d '\r'); then
@@ -69,11 +82,12 @@ run_case() { # name, tmp1 source or "", expected status hex
   echo "exit code: $rc"
   check test "$rc" = 0
   check test ! -e "$dir/tmp1"
-  if [ -n "$source" ]; then
+  if [ "$result" = new ]; then
     check cmp "$dir/norad_M2.txt" "$expected_file"
   else
-    check test ! -e "$dir/norad_M2.txt"
+    check cmp "$dir/norad_M2.txt" <(printf "%s" "$previous")
   fi
+  [ -z "$server_pid" ] || kill "$server_pid" 2>/dev/null || true
   rm -rf "$dir"
 }
 
@@ -95,8 +109,12 @@ no_window_case() {
   rm -rf "$dir"
 }
 
-run_case written "$catalogue" "$written"
-run_case not_updated "" "$not_updated"
+without_name=$(mktemp)
+sed 's/METEOR-M2 2/METEOR-M2 9/' "$catalogue" >"$without_name"
+run_case written "$catalogue" "$written" no new
+run_case not_updated "" "$not_updated" yes previous
+run_case name_missing "$without_name" "$not_updated" no previous
+rm -f "$without_name"
 no_window_case
 [ "$failures" = 0 ] && echo "e2e: all checks passed"
 exit "$failures"
