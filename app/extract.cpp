@@ -1,5 +1,7 @@
 #include "app/extract.h"
 
+#include <cstring>
+
 #include "core/strings.h"
 #include "file/file_stream.h"
 
@@ -11,6 +13,22 @@ void read_into(StringVar* variable) {
     const int32_t mark = string_mark();
     read_line(CATALOGUE_FILE, mark);
     assign(variable, mark);
+}
+
+// Writes one line to the output file; false unless all its bytes and the
+// CR LF were taken.
+bool put_line(const char* s) {
+    const int32_t length = s ? int32_t(std::strlen(s)) : 0;
+    return write_line(OUTPUT_FILE, s) == length + 2;
+}
+
+// Writes out what the buffer still holds; false unless every byte reached
+// the file (a full disk, say).
+bool flushed() {
+    FileStream* f = file_stream(OUTPUT_FILE);
+    if (!f || !f->buffer || f->mode != FileMode::write) return f != nullptr;
+    const int32_t pending = f->buffer_size - f->count;
+    return flush_buffer(f) == pending;
 }
 
 } // namespace
@@ -32,11 +50,10 @@ ExtractResult extract_element_set(const char* catalogue_path, const char* output
             break;
         }
         // The searched name itself, so the catalogue's padding is not copied.
-        write_line(OUTPUT_FILE, SATELLITE_NAME);
-        write_line(OUTPUT_FILE, element_line1);
-        write_line(OUTPUT_FILE, element_line2);
+        const bool complete = put_line(SATELLITE_NAME) && put_line(element_line1) &&
+                              put_line(element_line2) && flushed();
         close_file(OUTPUT_FILE);
-        result = ExtractResult::written;
+        result = complete ? ExtractResult::written : ExtractResult::output_unwritable;
         break;
     }
     close_file(CATALOGUE_FILE);

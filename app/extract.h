@@ -14,7 +14,7 @@ enum class ExtractResult {
     written,              // the three lines are on disk, the output file closed
     not_found,            // no line holds the name; the output file is untouched
     catalogue_unopenable, // the catalogue cannot be opened; nothing else is tried
-    output_unwritable,    // the name was found but the output file cannot be created
+    output_unwritable,    // the name was found but the output file could not be written
 };
 
 // Reads the catalogue at catalogue_path as file 0. The output file (file 10)

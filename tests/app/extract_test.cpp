@@ -88,4 +88,15 @@ TEST_F(ExtractTest, UnwritableOutputIsReported) {
     EXPECT_EQ(file_stream(CATALOGUE_FILE), nullptr);
 }
 
+#ifndef _WIN32
+// A full disk: the file is created but its bytes do not reach it. The result
+// must not claim the element set was written.
+TEST_F(ExtractTest, WritesThatDoNotReachTheDiskAreReported) {
+    kt::write_file(catalogue, "METEOR-M2 2\r\n" + line1 + "\r\n" + line2 + "\r\n");
+    EXPECT_EQ(extract_element_set(catalogue.c_str(), "/dev/full"),
+              ExtractResult::output_unwritable);
+    EXPECT_EQ(file_stream(OUTPUT_FILE), nullptr);
+}
+#endif
+
 } // namespace
