@@ -41,7 +41,9 @@ bool has_alpha(HGDIOBJ image) {
 uint8_t* bitmap_bits32(HBITMAP bitmap, bool* owned) {
     *owned = false;
     DIBSECTION ds;
-    if (GetObjectA(bitmap, sizeof ds, &ds) == int(sizeof ds) && ds.dsBm.bmBits)
+    // Only a 32-bit section's own rows are 32-bit rows; others are copied.
+    if (GetObjectA(bitmap, sizeof ds, &ds) == int(sizeof ds) && ds.dsBm.bmBits &&
+        ds.dsBm.bmBitsPixel == 32)
         return static_cast<uint8_t*>(ds.dsBm.bmBits);
     BITMAP bm;
     if (GetObjectA(bitmap, sizeof bm, &bm) != int(sizeof bm) || bm.bmWidth <= 0 || bm.bmHeight <= 0)

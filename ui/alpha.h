@@ -24,9 +24,10 @@ void alpha_blend_end();
 // True for a 32-bit DIB section, or a 32-bit device-dependent bitmap with a
 // non-zero alpha byte, while AlphaBlend is available.
 bool has_alpha(HGDIOBJ image);
-// The bitmap's pixels as 32-bit rows: a DIB section's own bits (*owned
-// false), otherwise a copy from the main heap as top-down rows (*owned true:
-// the caller frees it with heap_free). Null on failure.
+// The bitmap's pixels as 32-bit rows: a 32-bit DIB section's own bits, in
+// its own row order (*owned false), otherwise a copy from the main heap as
+// top-down rows (*owned true: the caller frees it with heap_free). Null on
+// failure.
 uint8_t* bitmap_bits32(HBITMAP bitmap, bool* owned);
 // A bottom-up 32-bit DIB section with the bitmap's pixels, the colours of
 // every pixel that is not opaque multiplied by its alpha (x * a >> 8). Null

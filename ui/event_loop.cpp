@@ -79,7 +79,7 @@ HACCEL window_accelerators(HWND active) {
     if (!active) return nullptr;
     if (GetKeyState(VK_CONTROL) < 0 || GetKeyState(VK_SHIFT) < 0 || GetKeyState(VK_MENU) < 0)
         keyboard_cues(active, true);
-    HANDLE id = GetPropA(active, "VX_WindowID");
+    HANDLE id = GetPropA(active, WINDOW_ID_PROPERTY);
     if (!id) return nullptr;
     DWORD process = 0;
     GetWindowThreadProcessId(active, &process);

@@ -11,7 +11,6 @@
 namespace {
 
 constexpr char GADGET_ID_PROPERTY[] = "VX_ID";
-constexpr char WINDOW_ID_PROPERTY[] = "VX_WindowID";
 constexpr ObjectId CLEANED_UP = -1;
 
 struct GadgetLibrary {

@@ -13,7 +13,6 @@ WindowThreadState* window_thread_state;
 
 namespace {
 
-constexpr char WINDOW_ID_PROPERTY[] = "VX_WindowID";
 constexpr DWORD CONTROL_CLASSES = ICC_TAB_CLASSES | ICC_HOTKEY_CLASS | ICC_DATE_CLASSES |
                                   ICC_USEREX_CLASSES | ICC_INTERNET_CLASSES; // 0x0B48
 

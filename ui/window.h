@@ -9,6 +9,9 @@
 
 #include "core/runtime.h"
 
+// The property that marks a library window: its number + 1.
+constexpr char WINDOW_ID_PROPERTY[] = "VX_WindowID";
+
 // Event codes, in the same number space as Windows message numbers.
 constexpr int32_t EVT_GADGET = 13100;
 constexpr int32_t EVT_COMMAND = 13101;

@@ -7,7 +7,6 @@
 
 namespace {
 
-constexpr char WINDOW_ID_PROPERTY[] = "VX_WindowID";
 constexpr char FOCUS_PROPERTY[] = "VX_Focus";
 constexpr char GADGET_ID_PROPERTY[] = "VX_ID";
 constexpr UINT GADGET_NOTIFY_MESSAGE = 0x3340;

@@ -98,6 +98,18 @@ TEST_F(AlphaTest, BitmapBits32GivesOwnBitsOrATopDownCopy) {
     EXPECT_EQ(px[0], 1u); // top row first
     EXPECT_EQ(px[3], 0x7F000004u);
     heap_free(copy);
+
+    // A 24-bit section's own rows are not 32-bit rows: it is copied too.
+    BITMAPINFO info{};
+    info.bmiHeader = {sizeof(BITMAPINFOHEADER), 2, 1, 1, 24, BI_RGB, 0, 0, 0, 0, 0};
+    void* bits24 = nullptr;
+    HBITMAP dib24 = keep(CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits24, nullptr, 0));
+    ASSERT_NE(dib24, nullptr);
+    copy = bitmap_bits32(dib24, &owned);
+    ASSERT_NE(copy, nullptr);
+    EXPECT_NE(copy, bits24);
+    EXPECT_TRUE(owned);
+    heap_free(copy);
 }
 
 TEST_F(AlphaTest, PremultipliedCopyScalesColoursOfTranslucentPixelsOnly) {
