@@ -49,8 +49,13 @@ bool is_bmp(const uint8_t* data, int32_t length) {
 bool parse_bmp(const uint8_t* data, int32_t length, bmp_layout* out) {
     if (!is_bmp(data, length)) return false;
     if (length != LENGTH_NOT_GIVEN && length < 14) return false;
-    // Without a length, the file header's own size field is the bound.
-    int64_t bound = length == LENGTH_NOT_GIVEN ? int64_t(read_u32(data + 2)) : length;
+    // Without a length, the file header's own size field is the bound; many
+    // writers leave it 0, and then only what the headers declare bounds it.
+    int64_t bound = length;
+    if (length == LENGTH_NOT_GIVEN) {
+        bound = int64_t(read_u32(data + 2));
+        if (bound < 14 + int64_t(INFO_HEADER_SIZE)) bound = INT64_MAX;
+    }
     if (bound < 14 + int64_t(INFO_HEADER_SIZE)) return false;
     const uint8_t* h = data + 14;
     uint32_t header_size = read_u32(h);

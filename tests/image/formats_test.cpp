@@ -109,6 +109,13 @@ TEST(BmpLayout, DescribesAWellFormedFileWithOrWithoutALength) {
         EXPECT_EQ(b.bit_count, 24);
         EXPECT_EQ(b.pixel_offset, 54u);
     }
+    // A size field left 0 by its writer: the headers alone bound the file.
+    std::vector<uint8_t> unsized = bmp24(5, 3);
+    kt::put32(unsized, 2, 0);
+    bmp_layout u{};
+    EXPECT_TRUE(parse_bmp(unsized.data(), LENGTH_NOT_GIVEN, &u));
+    EXPECT_EQ(u.width, 5);
+
     std::vector<uint8_t> top_down = bmp24(5, -3);
     bmp_layout b{};
     ASSERT_TRUE(parse_bmp(top_down.data(), int32_t(top_down.size()), &b));
