@@ -23,5 +23,13 @@ int32_t fetch_catalogue(const char* site, StringVar* temp_path) {
     append(CATALOGUE_PATH);
     StringVar url = nullptr; // lives in the string heap until the engine ends
     assign(&url, mark);
-    return download_file(url, *temp_path);
+    // A catalogue cut short is not used: its last element set may be cut
+    // inside a line, and the previous norad_M2.txt is better than that.
+    bool complete = false;
+    const int32_t count = download_file(url, *temp_path, &complete);
+    if (!complete) {
+        delete_file(*temp_path);
+        return 0;
+    }
+    return count;
 }

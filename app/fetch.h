@@ -14,6 +14,7 @@ constexpr char CATALOGUE_PATH[] = "/NORAD/elements/weather.txt";
 void build_temp_path(StringVar* temp_path);
 
 // Sets temp_path and downloads "http://" + site + CATALOGUE_PATH into it.
-// The network must be started. The count of body bytes (0 on failure): the
-// application judges the result by whether the file can be opened.
+// The network must be started. The count of body bytes; 0 on failure and
+// when the body came only in part, and tmp1 is then absent: the application
+// judges the result by whether the file can be opened.
 int32_t fetch_catalogue(const char* site, StringVar* temp_path);

@@ -195,13 +195,22 @@ bool copy_body(Stream& s, Output& out, int32_t remaining, int32_t budget_seconds
     return true;
 }
 
+// True when a chunk-size line is the last chunk's: a zero, not garbage.
+bool last_chunk_line(const char* line) {
+    while (*line == ' ' || *line == '\t')
+        line++;
+    return *line == '0';
+}
+
 // A chunked body, decoded: bytes beyond a chunk's data are kept for the next
 // size line. Ends at size 0, at a size line that cannot be read, or when a
-// chunk is cut short; the result is what was written.
-bool copy_chunked(Stream& s, Output& out, char* line) {
+// chunk is cut short; the result is what was written. *complete is set when
+// the last chunk came.
+bool copy_chunked(Stream& s, Output& out, char* line, bool* complete) {
     for (;;) {
         if (!read_line(s, line, now_ms() + uint64_t(READ_BUDGET) * 1000)) return true;
         int32_t size = chunk_size_value(line);
+        if (size == 0) *complete = last_chunk_line(line);
         if (size <= 0) return true;
         // The count is a 31-bit number: the body ends where it would overflow.
         if (size > INT32_MAX - out.total) size = INT32_MAX - out.total;
@@ -264,7 +273,7 @@ char* cut_head_line(char* line) {
     return end + 1;
 }
 
-int32_t run(Download& d, const char* url, const char* file_path) {
+int32_t run(Download& d, const char* url, const char* file_path, bool* complete) {
     const size_t url_length = std::strlen(url);
     d.url = static_cast<char*>(heap_alloc(url_length + 1));
     if (!d.url) return 0;
@@ -327,23 +336,31 @@ int32_t run(Download& d, const char* url, const char* file_path) {
     // The body: counted (a Content-Length decides, chunked or not), chunked,
     // or until the server closes.
     Output out{file_path, nullptr, 0};
-    bool ok, cut;
-    if (content_length >= 0)
+    bool ok, cut = false, last_chunk = false;
+    if (content_length >= 0) {
         ok = copy_body(body, out, content_length, READ_BUDGET, &cut);
-    else if (chunked)
-        ok = copy_chunked(body, out, d.work + LINE_AT);
-    else
+        *complete = ok && !cut;
+    } else if (chunked) {
+        ok = copy_chunked(body, out, d.work + LINE_AT, &last_chunk);
+        *complete = ok && last_chunk;
+    } else {
+        // Unframed: the server's close (or silence) is its only end.
         ok = copy_body(body, out, UNTIL_CLOSE_LIMIT, UNTIL_CLOSE_BUDGET, &cut);
+        *complete = ok;
+    }
     if (out.file) CloseHandle(out.file);
     return ok ? out.total : 0;
 }
 
 } // namespace
 
-int32_t download_file(const char* url, const char* path) {
+int32_t download_file(const char* url, const char* path, bool* complete) {
+    bool whole = false;
+    if (complete) *complete = false;
     if (!url || !path) return 0;
     Download d{};
-    const int32_t total = run(d, url, path);
+    const int32_t total = run(d, url, path, &whole);
+    if (complete) *complete = whole;
     release(d);
     return total;
 }

@@ -20,7 +20,10 @@ constexpr int32_t SEND_RETRY_PERIOD = 50; // ms
 // The number of body bytes handed to the file at path: 0 on every failure
 // (no file is created or changed then) and for an empty body. A transfer cut
 // short keeps what arrived and returns its count.
-int32_t download_file(const char* url, const char* path);
+// When complete is given it tells whether the whole body arrived: a counted
+// body to its length, a chunked one to its last chunk, an unframed one until
+// the server closed or fell silent. False on every failure.
+int32_t download_file(const char* url, const char* path, bool* complete = nullptr);
 
 // 1 when all length bytes were sent within budget seconds, else 0.
 int32_t send_all(Connection* c, const char* data, int32_t length, int32_t budget_seconds);

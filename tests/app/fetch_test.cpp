@@ -83,4 +83,20 @@ TEST_F(FetchTest, UnreachableServerLeavesNoCatalogue) {
               ExtractResult::catalogue_unopenable);
 }
 
+TEST_F(FetchTest, CatalogueCutShortIsNotUsed) {
+    const std::string excerpt =
+        kt::read_file(kt::testdata("catalogues/weather-2024-06-17-excerpt.txt"));
+    ASSERT_FALSE(excerpt.empty());
+    // The server promises the whole excerpt and closes half-way through it.
+    kt::HttpTestServer server(
+        {kt::reply("HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(excerpt.size()) +
+                   "\r\n\r\n" + excerpt.substr(0, excerpt.size() / 2))});
+    const std::string site = "127.0.0.1:" + std::to_string(server.port());
+    StringVar temp_path = nullptr;
+    EXPECT_EQ(fetch_catalogue(site.c_str(), &temp_path), 0);
+    EXPECT_TRUE(server.wait_done());
+    ASSERT_NE(temp_path, nullptr);
+    EXPECT_FALSE(kt::file_exists(temp_path));
+}
+
 } // namespace

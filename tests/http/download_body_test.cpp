@@ -187,4 +187,35 @@ TEST_F(BodyTest, ReceiveWaitGivesUpWhenTheBudgetRunsOut) {
     close_connection(c);
 }
 
+TEST_F(DownloadTest, CompletenessIsReportedForEveryBodyKind) {
+    struct Case {
+        const char* name;
+        std::string response;
+        bool complete;
+    } cases[] = {
+        {"counted, whole", ok_counted("whole"), true},
+        {"counted, cut short", response("HTTP/1.1 200 OK", "Content-Length: 10\r\n", "short"),
+         false},
+        {"chunked to its last chunk",
+         response("HTTP/1.1 200 OK", "Transfer-Encoding: chunked\r\n", "3\r\nabc\r\n0\r\n\r\n"),
+         true},
+        {"chunked, closed before the last chunk",
+         response("HTTP/1.1 200 OK", "Transfer-Encoding: chunked\r\n", "3\r\nabc\r\n"), false},
+        {"chunked, garbage for a size",
+         response("HTTP/1.1 200 OK", "Transfer-Encoding: chunked\r\n", "3\r\nabc\r\nzz\r\n"),
+         false},
+        {"unframed, ended by the close", response("HTTP/1.1 200 OK", "", "until close"), true},
+        {"refused status", response("HTTP/1.1 404 Not Found", "Content-Length: 2\r\n", "no"),
+         false},
+    };
+    for (const Case& c : cases) {
+        kt::HttpTestServer server({kt::reply(c.response)});
+        bool complete = !c.complete;
+        download_file((server.base_url() + "/f").c_str(), target.c_str(), &complete);
+        EXPECT_TRUE(server.wait_done());
+        EXPECT_EQ(complete, c.complete) << c.name;
+        std::remove(target.c_str());
+    }
+}
+
 } // namespace
