@@ -33,12 +33,20 @@ int socket_bind(int fd, const void* address, size_t length) {
 }
 
 int socket_connect(int fd, const void* address, size_t length) {
-    int r;
-    do
-        r = ::connect(fd, static_cast<const sockaddr*>(address), socklen_t(length));
-    while (r < 0 && errno == EINTR);
-    if (r < 0 && errno == EINPROGRESS) return 1;
-    return r < 0 ? -1 : 0;
+    int r = ::connect(fd, static_cast<const sockaddr*>(address), socklen_t(length));
+    if (r == 0) return 0;
+    if (errno == EINPROGRESS) return 1;
+    if (errno != EINTR) return -1;
+    // An interrupted connect goes on in the background; calling connect again
+    // would fail with EALREADY. Wait for it to finish instead.
+    pollfd p{fd, POLLOUT, 0};
+    while ((r = ::poll(&p, 1, -1)) < 0 && errno == EINTR) {
+    }
+    int error = 0;
+    socklen_t size = sizeof error;
+    if (r < 0 || ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) != 0 || error != 0)
+        return -1;
+    return 0;
 }
 
 int socket_set_nonblocking(int fd, bool on) {
