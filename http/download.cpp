@@ -111,13 +111,22 @@ constexpr int32_t WINDOW_AT = HEAD_LIMIT + 1;
 constexpr int32_t LINE_AT = WINDOW_AT + READ_BLOCK + 1;
 constexpr int32_t WORK_SIZE = LINE_AT + CHUNK_LINE_LIMIT + 1;
 
-// Received bytes not yet taken, in the read window.
+// Received bytes not yet taken, in the read window. No read waits past the
+// transfer's end.
 struct Stream {
     Connection* connection;
     char* window;
     int32_t position;
     int32_t end;
+    uint64_t transfer_end;
+    bool overrun; // a read was cut by the transfer's end
 };
+
+// A read's own budget, cut at the transfer's end.
+uint64_t read_deadline(uint64_t transfer_end, int32_t budget_seconds) {
+    const uint64_t own = now_ms() + uint64_t(budget_seconds) * 1000;
+    return own < transfer_end ? own : transfer_end;
+}
 
 int32_t at_hand(const Stream& s) {
     return s.end - s.position;
@@ -126,8 +135,14 @@ int32_t at_hand(const Stream& s) {
 // Reads up to max bytes into the empty window; false when nothing came.
 bool refill(Stream& s, int32_t max, uint64_t deadline) {
     if (at_hand(s) > 0) return true;
-    s.position = 0;
-    s.end = receive_until(s.connection, s.window, max < READ_BLOCK ? max : READ_BLOCK, deadline);
+    s.position = s.end = 0;
+    // Past the transfer's end even bytes that are waiting are not taken.
+    const bool cut_at_end = deadline >= s.transfer_end;
+    if (cut_at_end) deadline = s.transfer_end;
+    if (now_ms() <= deadline)
+        s.end =
+            receive_until(s.connection, s.window, max < READ_BLOCK ? max : READ_BLOCK, deadline);
+    if (s.end == 0 && cut_at_end && now_ms() > s.transfer_end) s.overrun = true;
     return s.end > 0;
 }
 
@@ -243,13 +258,13 @@ void release(Download& d) {
 // Reads until the empty line that ends the response head; its length (up to
 // and including that line), or 0 when the head does not end within the limit
 // or the server stops first. *received is every byte read.
-int32_t read_head(Connection* c, char* head, int32_t* received) {
+int32_t read_head(Connection* c, char* head, int32_t* received, uint64_t transfer_end) {
     int32_t have = 0, line_start = 0, scan = 0;
     for (;;) {
         const int32_t room = HEAD_LIMIT - have;
-        if (room <= 0) return 0;
+        if (room <= 0 || now_ms() > transfer_end) return 0;
         const int32_t n = receive_until(c, head + have, room < READ_BLOCK ? room : READ_BLOCK,
-                                        now_ms() + uint64_t(READ_BUDGET) * 1000);
+                                        read_deadline(transfer_end, READ_BUDGET));
         if (n == 0) return 0;
         have += n;
         *received = have;
@@ -273,7 +288,8 @@ char* cut_head_line(char* line) {
     return end + 1;
 }
 
-int32_t run(Download& d, const char* url, const char* file_path, bool* complete) {
+int32_t run(Download& d, const char* url, const char* file_path, bool* complete,
+            int32_t transfer_budget) {
     const size_t url_length = std::strlen(url);
     d.url = static_cast<char*>(heap_alloc(url_length + 1));
     if (!d.url) return 0;
@@ -305,12 +321,14 @@ int32_t run(Download& d, const char* url, const char* file_path, bool* complete)
     if (!d.work) return 0;
     std::snprintf(d.work, work_size, request_format, path, d.site, suffix);
     if (!send_all(d.connection, d.work, int32_t(request_length), SEND_BUDGET)) return 0;
+    const uint64_t transfer_end =
+        now_ms() + uint64_t(transfer_budget > 0 ? transfer_budget : 0) * 1000;
 
     // The head, then the status line and the header lines.
     int32_t received = 0;
-    const int32_t head_length = read_head(d.connection, d.work, &received);
+    const int32_t head_length = read_head(d.connection, d.work, &received, transfer_end);
     if (head_length == 0) return 0;
-    Stream body{d.connection, d.work + WINDOW_AT, 0, received - head_length};
+    Stream body{d.connection, d.work + WINDOW_AT, 0, received - head_length, transfer_end, false};
     std::memcpy(body.window, d.work + head_length, size_t(body.end));
     d.work[head_length] = 0;
 
@@ -346,7 +364,7 @@ int32_t run(Download& d, const char* url, const char* file_path, bool* complete)
     } else {
         // Unframed: the server's close (or silence) is its only end.
         ok = copy_body(body, out, UNTIL_CLOSE_LIMIT, UNTIL_CLOSE_BUDGET, &cut);
-        *complete = ok;
+        *complete = ok && !body.overrun;
     }
     if (out.file) CloseHandle(out.file);
     return ok ? out.total : 0;
@@ -354,12 +372,12 @@ int32_t run(Download& d, const char* url, const char* file_path, bool* complete)
 
 } // namespace
 
-int32_t download_file(const char* url, const char* path, bool* complete) {
+int32_t download_file(const char* url, const char* path, bool* complete, int32_t transfer_budget) {
     bool whole = false;
     if (complete) *complete = false;
     if (!url || !path) return 0;
     Download d{};
-    const int32_t total = run(d, url, path, &whole);
+    const int32_t total = run(d, url, path, &whole, transfer_budget);
     if (complete) *complete = whole;
     release(d);
     return total;

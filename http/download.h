@@ -12,6 +12,7 @@ constexpr int32_t HEAD_LIMIT = 65536;      // a response head longer than this f
 constexpr int32_t CHUNK_LINE_LIMIT = 4096; // a longer chunk-size line ends the body
 constexpr int32_t SEND_BUDGET = 10;        // seconds
 constexpr int32_t READ_BUDGET = 10;        // seconds, per read
+constexpr int32_t TRANSFER_BUDGET = 30;    // seconds, from the request sent to the body's end
 constexpr int32_t UNTIL_CLOSE_BUDGET = 1;  // seconds of silence that end such a body
 constexpr int32_t UNTIL_CLOSE_LIMIT = 1000000000;
 constexpr int32_t POLL_PERIOD = 100;      // ms, longest wait between looks at a connection
@@ -23,7 +24,11 @@ constexpr int32_t SEND_RETRY_PERIOD = 50; // ms
 // When complete is given it tells whether the whole body arrived: a counted
 // body to its length, a chunked one to its last chunk, an unframed one until
 // the server closed or fell silent. False on every failure.
-int32_t download_file(const char* url, const char* path, bool* complete = nullptr);
+// The whole transfer, from the request sent to the end of the body, takes at
+// most transfer_budget seconds: a body not whole by then is cut there, so a
+// server that trickles bytes cannot hold the caller for ever.
+int32_t download_file(const char* url, const char* path, bool* complete = nullptr,
+                      int32_t transfer_budget = TRANSFER_BUDGET);
 
 // 1 when all length bytes were sent within budget seconds, else 0.
 int32_t send_all(Connection* c, const char* data, int32_t length, int32_t budget_seconds);

@@ -218,4 +218,34 @@ TEST_F(DownloadTest, CompletenessIsReportedForEveryBodyKind) {
     }
 }
 
+// A server that trickles a byte now and then never lets a read's own budget
+// run out; the transfer's bound ends the download all the same, and what
+// came by then is not a whole body.
+TEST_F(DownloadTest, TransferBudgetCutsATrickledResponse) {
+    const std::string body(40, 'x');
+    struct Case {
+        const char* name;
+        std::string head; // sent at once
+        std::string rest; // a byte every 100 ms
+    } cases[] = {
+        {"counted", "HTTP/1.1 200 OK\r\nContent-Length: 40\r\n\r\n", body},
+        {"chunked", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n",
+         "28\r\n" + body + "\r\n0\r\n\r\n"},
+        {"unframed", "HTTP/1.1 200 OK\r\n\r\n", body},
+        {"head", "", "HTTP/1.1 200 OK\r\nContent-Length: 40\r\n\r\n" + body},
+    };
+    for (const Case& c : cases) {
+        kt::Reply trickled;
+        trickled.sends = {{c.head}, {c.rest, 0, 1, 1, 100}};
+        kt::HttpTestServer server({trickled});
+        bool complete = true;
+        const int32_t count =
+            download_file((server.base_url() + "/f").c_str(), target.c_str(), &complete, 1);
+        EXPECT_FALSE(complete) << c.name;
+        EXPECT_LT(count, 40) << c.name;
+        EXPECT_TRUE(server.wait_done()) << c.name;
+        std::remove(target.c_str());
+    }
+}
+
 } // namespace
