@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "app/element_set.h"
 #include "core/strings.h"
 #include "file/file_stream.h"
 
@@ -45,6 +46,11 @@ ExtractResult extract_element_set(const char* catalogue_path, const char* output
 
         read_into(&element_line1);
         read_into(&element_line2);
+        if (!usable_element_set(element_line1 ? element_line1 : "",
+                                element_line2 ? element_line2 : "")) {
+            result = ExtractResult::unusable;
+            break;
+        }
         if (!create_file(OUTPUT_FILE, output_path)) {
             result = ExtractResult::output_unwritable;
             break;

@@ -13,12 +13,14 @@ constexpr ObjectId OUTPUT_FILE = 10;
 enum class ExtractResult {
     written,              // the three lines are on disk, the output file closed
     not_found,            // no line holds the name; the output file is untouched
+    unusable,             // the two lines after the name are no usable element set; untouched
     catalogue_unopenable, // the catalogue cannot be opened; nothing else is tried
     output_unwritable,    // the name was found but the output file could not be written
 };
 
 // Reads the catalogue at catalogue_path as file 0. The output file (file 10)
-// is created only once the name has been found, so a failed fetch or a
-// catalogue without the satellite never destroys the previous element set,
-// and it is closed at once so its lines are on disk for other readers.
+// is created only once the name has been found and the two lines after it
+// form a usable element set, so a failed fetch, an error page or a damaged
+// set never destroys the previous one; it is closed at once so its lines are
+// on disk for other readers. The element lines are written as read.
 ExtractResult extract_element_set(const char* catalogue_path, const char* output_path);

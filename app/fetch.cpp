@@ -12,17 +12,11 @@ void build_temp_path(StringVar* temp_path) {
     assign(temp_path, mark);
 }
 
-int32_t fetch_catalogue(const char* site, StringVar* temp_path) {
+int32_t fetch_catalogue(const char* url, StringVar* temp_path) {
     build_temp_path(temp_path);
     // A tmp1 left by an earlier run that was killed must not pass for this
     // run's catalogue when the download fails.
     delete_file(*temp_path);
-    const int32_t mark = string_mark();
-    append("http://");
-    append(site);
-    append(CATALOGUE_PATH);
-    StringVar url = nullptr; // lives in the string heap until the engine ends
-    assign(&url, mark);
     // A catalogue cut short is not used: its last element set may be cut
     // inside a line, and the previous norad_M2.txt is better than that.
     bool complete = false;

@@ -8,13 +8,15 @@
 #include "core/strings.h"
 
 constexpr char TEMP_FILE_NAME[] = "tmp1";
-constexpr char CATALOGUE_PATH[] = "/NORAD/elements/weather.txt";
+// The element set of catalogue number 44387 (METEOR-M2 2) in the three-line
+// format; a macro so that the program's URL is one literal.
+#define CATALOGUE_QUERY "/NORAD/elements/gp.php?CATNR=44387&FORMAT=TLE"
 
 // The directory of the executable followed by "tmp1".
 void build_temp_path(StringVar* temp_path);
 
-// Sets temp_path and downloads "http://" + site + CATALOGUE_PATH into it.
+// Sets temp_path and downloads url into it.
 // The network must be started. The count of body bytes; 0 on failure and
 // when the body came only in part, and tmp1 is then absent: the application
 // judges the result by whether the file can be opened.
-int32_t fetch_catalogue(const char* site, StringVar* temp_path);
+int32_t fetch_catalogue(const char* url, StringVar* temp_path);

@@ -27,7 +27,7 @@
 
 namespace {
 
-constexpr char CATALOGUE_SITE[] = KESTRIN_CATALOGUE_SITE;
+constexpr char CATALOGUE_URL[] = "http://" KESTRIN_CATALOGUE_SITE CATALOGUE_QUERY;
 constexpr char WINDOW_TITLE[] = "Kestrin";
 // "Информация" and "Данные с <site> недоступны", Windows-1251.
 constexpr char MESSAGE_TITLE[] = "\xC8\xED\xF4\xEE\xF0\xEC\xE0\xF6\xE8\xFF";
@@ -73,7 +73,7 @@ void end_libraries() {
 void do_work() {
     StringVar temp_path = nullptr;
     network_start();
-    fetch_catalogue(CATALOGUE_SITE, &temp_path);
+    fetch_catalogue(CATALOGUE_URL, &temp_path);
     const ExtractResult result = extract_element_set(temp_path, OUTPUT_FILE_NAME);
     if (result == ExtractResult::catalogue_unopenable) message_box(MESSAGE_TITLE, MESSAGE_TEXT);
     delete_file(temp_path);

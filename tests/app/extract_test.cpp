@@ -8,8 +8,11 @@
 
 namespace {
 
-const std::string line1 = "1 57166U 23091A   24168.50179166  .00000026  00000-0  31465-4 0  9991";
-const std::string line2 = "2 57166  98.7065 126.8744 0005150 251.0505 108.9999 14.23895474 50164";
+// Real element lines (NOAA 18 and NOAA 15, from the published catalogue).
+const std::string line1 = "1 28654U 05018A   24169.91608596  .00000284  00000+0  17494-3 0  9996";
+const std::string line2 = "2 28654  98.8743 246.8749 0015146  64.1200 296.1532 14.13233021983273";
+const std::string other1 = "1 25338U 98030A   24169.93801846  .00000329  00000+0  15393-3 0  9999";
+const std::string other2 = "2 25338  98.5680 197.0492 0009520 328.5342  31.5268 14.26605440357297";
 
 struct ExtractTest : ::testing::Test {
     kt::Runtime runtime;
@@ -45,15 +48,16 @@ TEST_F(ExtractTest, PaddedNameIsWrittenWithoutItsBlanks) {
 
 TEST_F(ExtractTest, FirstLineContainingTheNameWins) {
     std::string text = "NOAA 19\r\nx1\r\nx2\r\n"
-                       "METEOR-M2 21\r\na1\r\na2\r\n"
-                       "METEOR-M2 2\r\nb1\r\nb2\r\n";
+                       "METEOR-M2 21\r\n" +
+                       other1 + "\r\n" + other2 + "\r\nMETEOR-M2 2\r\n" + line1 + "\r\n" + line2 +
+                       "\r\n";
     EXPECT_EQ(run(text), ExtractResult::written);
-    EXPECT_EQ(kt::read_file(output), "METEOR-M2 2\r\na1\r\na2\r\n");
+    EXPECT_EQ(kt::read_file(output), "METEOR-M2 2\r\n" + other1 + "\r\n" + other2 + "\r\n");
 }
 
 TEST_F(ExtractTest, LowerCaseNameDoesNotMatchAndTheOldFileStays) {
     kt::write_file(output, "previous elements\r\n");
-    EXPECT_EQ(run("meteor-m2 2\r\na1\r\na2\r\n"), ExtractResult::not_found);
+    EXPECT_EQ(run("meteor-m2 2\r\n" + line1 + "\r\n" + line2 + "\r\n"), ExtractResult::not_found);
     EXPECT_EQ(kt::read_file(output), "previous elements\r\n");
 }
 
@@ -64,11 +68,24 @@ TEST_F(ExtractTest, LfOnlyAndCrOnlyCataloguesGiveCrLfOutput) {
     EXPECT_EQ(kt::read_file(output), "METEOR-M2 2\r\n" + line1 + "\r\n" + line2 + "\r\n");
 }
 
-TEST_F(ExtractTest, MissingElementLinesAreWrittenEmpty) {
-    EXPECT_EQ(run("A\r\nMETEOR-M2 2\r\n" + line1 + "\r\n"), ExtractResult::written);
-    EXPECT_EQ(kt::read_file(output), "METEOR-M2 2\r\n" + line1 + "\r\n\r\n");
-    EXPECT_EQ(run("A\r\nMETEOR-M2 2"), ExtractResult::written);
-    EXPECT_EQ(kt::read_file(output), "METEOR-M2 2\r\n\r\n\r\n");
+// What follows the name must be a usable element set, or the previous file
+// stands: missing lines, an error page, a body cut inside a line.
+TEST_F(ExtractTest, NameWithoutAUsableSetKeepsThePreviousFile) {
+    const std::string cases[] = {
+        "A\r\nMETEOR-M2 2\r\n" + line1 + "\r\n",
+        "A\r\nMETEOR-M2 2",
+        "<html><title>METEOR-M2 2</title>\n<body>No GP data found</body></html>\n",
+        "METEOR-M2 2\r\n" + line1 + "\r\n" + line2.substr(0, 40),
+    };
+    for (const std::string& text : cases) {
+        kt::write_file(output, "previous elements\r\n");
+        EXPECT_EQ(run(text), ExtractResult::unusable) << text;
+        EXPECT_EQ(kt::read_file(output), "previous elements\r\n") << text;
+        EXPECT_EQ(file_stream(OUTPUT_FILE), nullptr);
+    }
+    // Trailing blanks pass the check and are written as read.
+    EXPECT_EQ(run("METEOR-M2 2\r\n" + line1 + "  \r\n" + line2 + "\r\n"), ExtractResult::written);
+    EXPECT_EQ(kt::read_file(output), "METEOR-M2 2\r\n" + line1 + "  \r\n" + line2 + "\r\n");
 }
 
 TEST_F(ExtractTest, MissingCatalogueLeavesTheOutputAlone) {
@@ -82,7 +99,7 @@ TEST_F(ExtractTest, MissingCatalogueLeavesTheOutputAlone) {
 
 TEST_F(ExtractTest, UnwritableOutputIsReported) {
     std::string blocked = dir.file("no/such/dir/norad_M2.txt");
-    kt::write_file(catalogue, "METEOR-M2 2\r\na\r\nb\r\n");
+    kt::write_file(catalogue, "METEOR-M2 2\r\n" + line1 + "\r\n" + line2 + "\r\n");
     EXPECT_EQ(extract_element_set(catalogue.c_str(), blocked.c_str()),
               ExtractResult::output_unwritable);
     EXPECT_EQ(file_stream(CATALOGUE_FILE), nullptr);

@@ -56,11 +56,13 @@ TEST_F(FetchTest, FetchesTheCatalogueAndExtractsTheElementSet) {
                                          std::to_string(excerpt.size()) + "\r\n\r\n" + excerpt)});
     const std::string site = "127.0.0.1:" + std::to_string(server.port());
     StringVar temp_path = nullptr;
-    EXPECT_EQ(fetch_catalogue(site.c_str(), &temp_path), int32_t(excerpt.size()));
+    EXPECT_EQ(fetch_catalogue(("http://" + site + CATALOGUE_QUERY).c_str(), &temp_path),
+              int32_t(excerpt.size()));
     ASSERT_TRUE(server.wait_done());
-    EXPECT_EQ(server.requests().at(0), "GET /NORAD/elements/weather.txt HTTP/1.1\r\nAccept: */*\r\n"
-                                       "Host: " +
-                                           site + "\r\nConnection: close\r\n\r\n");
+    EXPECT_EQ(server.requests().at(0),
+              "GET /NORAD/elements/gp.php?CATNR=44387&FORMAT=TLE HTTP/1.1\r\nAccept: */*\r\n"
+              "Host: " +
+                  site + "\r\nConnection: close\r\n\r\n");
     EXPECT_EQ(kt::read_file(temp_path), excerpt);
 
     const std::string output = dir.file("norad_M2.txt");
@@ -71,12 +73,12 @@ TEST_F(FetchTest, FetchesTheCatalogueAndExtractsTheElementSet) {
 }
 
 TEST_F(FetchTest, UnreachableServerLeavesNoCatalogue) {
-    const std::string site = "127.0.0.1:" + std::to_string(kt::unused_port());
+    const std::string url = "http://127.0.0.1:" + std::to_string(kt::unused_port()) + "/";
     StringVar temp_path = nullptr;
     // A tmp1 left by a run that was killed is not taken for the catalogue.
     build_temp_path(&temp_path);
     kt::write_file(temp_path, "METEOR-M2 2\r\nstale 1\r\nstale 2\r\n");
-    EXPECT_EQ(fetch_catalogue(site.c_str(), &temp_path), 0);
+    EXPECT_EQ(fetch_catalogue(url.c_str(), &temp_path), 0);
     ASSERT_NE(temp_path, nullptr);
     EXPECT_FALSE(kt::file_exists(temp_path));
     EXPECT_EQ(extract_element_set(temp_path, dir.file("norad_M2.txt").c_str()),
@@ -91,9 +93,8 @@ TEST_F(FetchTest, CatalogueCutShortIsNotUsed) {
     kt::HttpTestServer server(
         {kt::reply("HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(excerpt.size()) +
                    "\r\n\r\n" + excerpt.substr(0, excerpt.size() / 2))});
-    const std::string site = "127.0.0.1:" + std::to_string(server.port());
     StringVar temp_path = nullptr;
-    EXPECT_EQ(fetch_catalogue(site.c_str(), &temp_path), 0);
+    EXPECT_EQ(fetch_catalogue((server.base_url() + "/").c_str(), &temp_path), 0);
     EXPECT_TRUE(server.wait_done());
     ASSERT_NE(temp_path, nullptr);
     EXPECT_FALSE(kt::file_exists(temp_path));

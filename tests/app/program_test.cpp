@@ -104,9 +104,10 @@ TEST(Program, LoopbackBuildFetchesTheCatalogueAndWritesTheElementSet) {
 
     ASSERT_TRUE(server.wait_done(10000));
     ASSERT_EQ(server.requests().size(), 1u);
-    EXPECT_EQ(server.requests()[0],
-              "GET /NORAD/elements/weather.txt HTTP/1.1\r\nAccept: */*\r\nHost: 127.0.0.1:" +
-                  std::to_string(KESTRIN_LOOPBACK_PORT) + "\r\nConnection: close\r\n\r\n");
+    EXPECT_EQ(server.requests()[0], "GET /NORAD/elements/gp.php?CATNR=44387&FORMAT=TLE "
+                                    "HTTP/1.1\r\nAccept: */*\r\nHost: 127.0.0.1:" +
+                                        std::to_string(KESTRIN_LOOPBACK_PORT) +
+                                        "\r\nConnection: close\r\n\r\n");
     EXPECT_EQ(kt::read_file(work_dir.file("norad_M2.txt")), expected);
     EXPECT_FALSE(kt::file_exists(program_dir.file("tmp1")));
     EXPECT_FALSE(kt::file_exists(work_dir.file("tmp1")));

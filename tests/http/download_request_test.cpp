@@ -16,7 +16,8 @@ TEST_F(RequestTest, RequestBytesFollowTheTemplate) {
         std::string suffix; // after it
         std::string target; // request target expected
     } cases[] = {
-        {"catalogue path", "http://", "/NORAD/elements/weather.txt", "/NORAD/elements/weather.txt"},
+        {"catalogue query", "http://", "/NORAD/elements/gp.php?CATNR=44387&FORMAT=TLE",
+         "/NORAD/elements/gp.php?CATNR=44387&FORMAT=TLE"},
         {"no path", "http://", "", "/"},
         {"only a slash", "http://", "/", "/"},
         {"query and anchor sent unchanged", "http://", "/a/b?q=1&r=%20#top", "/a/b?q=1&r=%20#top"},

@@ -16,11 +16,13 @@ struct UrlCase {
 };
 
 const UrlCase cases[] = {
-    {"catalogue site", "http://celestrak.org/NORAD/elements/weather.txt", URL_SITE,
-     "celestrak.org"},
-    {"catalogue has no port", "http://celestrak.org/NORAD/elements/weather.txt", URL_PORT, nullptr},
-    {"catalogue full path has no leading slash", "http://celestrak.org/NORAD/elements/weather.txt",
-     URL_PATH_FULL, "NORAD/elements/weather.txt"},
+    {"catalogue site", "http://celestrak.org/NORAD/elements/gp.php?CATNR=44387&FORMAT=TLE",
+     URL_SITE, "celestrak.org"},
+    {"catalogue has no port", "http://celestrak.org/NORAD/elements/gp.php?CATNR=44387&FORMAT=TLE",
+     URL_PORT, nullptr},
+    {"catalogue full path keeps its query, no leading slash",
+     "http://celestrak.org/NORAD/elements/gp.php?CATNR=44387&FORMAT=TLE", URL_PATH_FULL,
+     "NORAD/elements/gp.php?CATNR=44387&FORMAT=TLE"},
     {"no scheme separator: no site", "celestrak.org/x", URL_SITE, nullptr},
     {"no scheme separator: no port", "celestrak.org:80/x", URL_PORT, nullptr},
     {"no scheme separator: no path", "celestrak.org/x", URL_PATH_FULL, nullptr},

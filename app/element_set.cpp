@@ -1,0 +1,35 @@
+#include "app/element_set.h"
+
+namespace {
+
+std::string_view without_trailing_blanks(std::string_view line) {
+    while (!line.empty() && line.back() == ' ')
+        line.remove_suffix(1);
+    return line;
+}
+
+bool usable_line(std::string_view line, char number) {
+    if (line.size() != ELEMENT_LINE_LENGTH || line[0] != number || line[1] != ' ') return false;
+    const char last = line[ELEMENT_LINE_LENGTH - 1];
+    return last >= '0' && last <= '9' && last - '0' == element_line_checksum(line);
+}
+
+} // namespace
+
+int element_line_checksum(std::string_view line) {
+    int sum = 0;
+    for (size_t i = 0; i < line.size() && i < ELEMENT_LINE_LENGTH - 1; i++) {
+        if (line[i] >= '0' && line[i] <= '9')
+            sum += line[i] - '0';
+        else if (line[i] == '-')
+            sum += 1;
+    }
+    return sum % 10;
+}
+
+bool usable_element_set(std::string_view line1, std::string_view line2) {
+    line1 = without_trailing_blanks(line1);
+    line2 = without_trailing_blanks(line2);
+    return usable_line(line1, '1') && usable_line(line2, '2') &&
+           line1.substr(2, 5) == line2.substr(2, 5);
+}

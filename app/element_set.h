@@ -1,0 +1,17 @@
+// The check a fetched element set must pass before it may replace the
+// station's file: both element lines in their fixed shape, of one satellite,
+// each with a good checksum. Pure: text in, verdict out.
+#pragma once
+
+#include <string_view>
+
+constexpr size_t ELEMENT_LINE_LENGTH = 69;
+
+// The mod-10 checksum of an element line's first 68 characters: the sum of
+// the digits' values, plus 1 for each '-'.
+int element_line_checksum(std::string_view line);
+
+// True when line1 and line2 (trailing blanks dropped) are each exactly 69
+// characters, begin with "1 " and "2 ", carry the same catalogue number
+// (characters 3 to 7) and end in the checksum of their first 68 characters.
+bool usable_element_set(std::string_view line1, std::string_view line2);
