@@ -5,6 +5,7 @@
 // every path.
 #include "app/extract.h"
 #include "app/fetch.h"
+#include "app/freshness.h"
 #include "app/status_text.h"
 #include "core/strings.h"
 #include "file/file_stream.h"
@@ -69,8 +70,13 @@ void end_libraries() {
 
 // Fetches the catalogue into the temporary file, copies the element set and
 // reports in the status bar. The previous norad_M2.txt stands unless a new
-// element set was found and written.
+// element set was found and written. A fresh norad_M2.txt means no request
+// at all: the host's data would not have changed.
 void do_work() {
+    if (station_file_fresh(OUTPUT_FILE_NAME)) {
+        set_status_text(STATUS_BAR, 0, STATUS_CURRENT, STATUS_CENTRED);
+        return;
+    }
     StringVar temp_path = nullptr;
     network_start();
     fetch_catalogue(CATALOGUE_URL, &temp_path);

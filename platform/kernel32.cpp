@@ -29,6 +29,26 @@ FileHandle* file_of(HANDLE h) {
 
 const char* module_name_override;
 
+// Seconds from 1601 to 1970.
+constexpr int64_t unix_epoch_in_filetime = 11644473600LL * 10000000;
+
+FILETIME filetime_of(const timespec& t) {
+    const uint64_t v =
+        uint64_t(int64_t(t.tv_sec) * 10000000 + t.tv_nsec / 100 + unix_epoch_in_filetime);
+    return FILETIME{DWORD(v), DWORD(v >> 32)};
+}
+
+timespec timespec_of(const FILETIME& f) {
+    const int64_t v =
+        int64_t((uint64_t(f.dwHighDateTime) << 32) | f.dwLowDateTime) - unix_epoch_in_filetime;
+    int64_t seconds = v / 10000000, rest = v % 10000000;
+    if (rest < 0) {
+        seconds--;
+        rest += 10000000;
+    }
+    return timespec{time_t(seconds), long(rest * 100)};
+}
+
 } // namespace
 
 HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD, SECURITY_ATTRIBUTES*, DWORD disposition, DWORD,
@@ -147,6 +167,24 @@ BOOL SetFileAttributesA(LPCSTR name, DWORD attributes) {
     return chmod(name, mode) == 0;
 }
 
+BOOL GetFileTime(HANDLE file, FILETIME* creation, FILETIME* access, FILETIME* write) {
+    FileHandle* f = file_of(file);
+    struct stat st;
+    if (!f || fstat(f->fd, &st) != 0) return FALSE;
+    if (creation) *creation = FILETIME{0, 0};
+    if (access) *access = FILETIME{0, 0};
+    if (write) *write = filetime_of(st.st_mtim);
+    return TRUE;
+}
+
+BOOL SetFileTime(HANDLE file, const FILETIME*, const FILETIME*, const FILETIME* write) {
+    FileHandle* f = file_of(file);
+    if (!f) return FALSE;
+    if (!write) return TRUE;
+    const timespec times[2] = {{0, UTIME_OMIT}, timespec_of(*write)};
+    return futimens(f->fd, times) == 0;
+}
+
 HMODULE GetModuleHandleA(LPCSTR name) {
     static char self;
     return name ? nullptr : &self;
@@ -209,4 +247,10 @@ ULONGLONG GetTickCount64() {
     timespec now;
     clock_gettime(CLOCK_MONOTONIC, &now);
     return ULONGLONG(now.tv_sec) * 1000 + ULONGLONG(now.tv_nsec / 1000000);
+}
+
+void GetSystemTimeAsFileTime(FILETIME* out) {
+    timespec now;
+    clock_gettime(CLOCK_REALTIME, &now);
+    *out = filetime_of(now);
 }

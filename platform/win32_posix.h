@@ -53,6 +53,10 @@ constexpr DWORD FILE_END = 2;
 struct SYSTEMTIME {
     WORD wYear, wMonth, wDayOfWeek, wDay, wHour, wMinute, wSecond, wMilliseconds;
 };
+// 100-ns intervals since 1 January 1601, UTC.
+struct FILETIME {
+    DWORD dwLowDateTime, dwHighDateTime;
+};
 struct SECURITY_ATTRIBUTES;
 struct OVERLAPPED;
 
@@ -76,6 +80,11 @@ BOOL CloseHandle(HANDLE object);
 BOOL DeleteFileA(LPCSTR name);
 DWORD GetFileAttributesA(LPCSTR name);
 BOOL SetFileAttributesA(LPCSTR name, DWORD attributes);
+// Only the last-write time is kept: creation and access times read as 0 and
+// are ignored when set.
+BOOL GetFileTime(HANDLE file, FILETIME* creation, FILETIME* access, FILETIME* write);
+BOOL SetFileTime(HANDLE file, const FILETIME* creation, const FILETIME* access,
+                 const FILETIME* write);
 
 // Process and module
 HMODULE GetModuleHandleA(LPCSTR name);
@@ -86,6 +95,7 @@ DWORD GetModuleFileNameA(HMODULE module, LPSTR name, DWORD size);
 void Sleep(DWORD milliseconds);
 void GetLocalTime(SYSTEMTIME* time);
 ULONGLONG GetTickCount64();
+void GetSystemTimeAsFileTime(FILETIME* time);
 
 // Run-time loading: only the modules this layer provides can be loaded.
 HMODULE LoadLibraryA(LPCSTR name);

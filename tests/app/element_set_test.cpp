@@ -13,7 +13,7 @@ const std::string L1 = "1 44387U 19038A   24169.92344879  .00000059  00000+0  45
 const std::string L2 = "2 44387  98.8265 139.1500 0001105  18.5176 341.6042 14.23894557257495";
 
 std::string with(std::string s, size_t at, char c) {
-    s[at] = c;
+    s.replace(at, 1, 1, c);
     return s;
 }
 
