@@ -2,10 +2,12 @@
 # The real kestrin.exe under Wine and Xvfb, looked at from outside by
 # kestrin_probe.exe in the same prefix: the window, its client size, the
 # status text after the work, a screenshot, and the exit code after WM_CLOSE.
-# The program is the loopback build; a one-shot server on its port plays the
-# catalogue server. Runs: the catalogue served (the element set is written),
-# no server (message box, the previous file stands), a catalogue without the
-# name (the previous file stands), and no display (the program ends at once).
+# The program is the loopback build; a server on its port answers as the
+# catalogue host does today. Runs: the entry served counted and chunked (the
+# element set is written), a 403 refusal and no server at all (message box,
+# the previous file stands), a CSV answer, a body cut inside an element line
+# and an entry without the name (the previous file stands, no box), a fresh
+# file (no connection at all), and no display (the program ends at once).
 #   kestrin_e2e.sh KESTRIN_EXE PROBE_EXE TESTDATA_DIR ARTIFACT_DIR SITE
 set -euo pipefail
 exe=$1 probe=$2 testdata=$3 artifacts=$4 site=$5
@@ -14,9 +16,11 @@ wine_run="$here/../../scripts/wine-run.sh"
 [ -n "${DISPLAY:-}" ] || { echo "e2e: no DISPLAY"; exit 1; }
 mkdir -p "$artifacts"
 
-# "Файл  *norad_M2.txt* загружен" and "... не обновлён", Windows-1251.
+# "Файл  *norad_M2.txt* загружен", "... не обновлён" and "... актуален",
+# Windows-1251.
 written="09D4E0E9EB20202A6E6F7261645F4D322E7478742A20E7E0E3F0F3E6E5ED"
 not_updated="09D4E0E9EB20202A6E6F7261645F4D322E7478742A20EDE520EEE1EDEEE2EBB8ED"
+current="09D4E0E9EB20202A6E6F7261645F4D322E7478742A20E0EAF2F3E0EBE5ED"
 # "Информация" and "Данные с <site> недоступны".
 box_title="C8EDF4EEF0ECE0F6E8FF"
 box_text="C4E0EDEDFBE520F120$(printf '%s' "$site" | od -An -tx1 | tr -d ' \n' | tr a-f A-F)20EDE5E4EEF1F2F3EFEDFB"
@@ -38,27 +42,46 @@ wait_exit() {
 }
 
 port=${site##*:}
-serve_once="$here/../support/serve_once.py"
-previous=$'PREVIOUS ELEMENTS\r\n'
+catalogue_host="$here/../support/catalogue_host.py"
+request_line="GET /NORAD/elements/gp.php?CATNR=44387&FORMAT=TLE HTTP/1.1"
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+# The host's answer: the one entry, as published (name padded, CR LF).
+entry="$work/entry.txt"
+grep -A2 '^METEOR-M2 2 ' "$catalogue" >"$entry"
+without_name="$work/without_name.txt"
+sed 's/METEOR-M2 2/METEOR-M2 9/' "$entry" >"$without_name"
+# An earlier element set of the station (a real one, NOAA 18's lines).
+previous="$work/previous.txt"
+{ printf 'METEOR-M2 2\r\n'; grep -A2 '^NOAA 18 ' "$catalogue" | tail -n 2; } >"$previous"
 
 # One run of the program in a fresh directory that holds an earlier
-# norad_M2.txt and a stale tmp1 (left by a killed run, never to be taken for
+# norad_M2.txt (dated 3 hours ago, so it is asked for again, or just now, so
+# it is not) and a stale tmp1 (left by a killed run, never to be taken for
 # this run's catalogue).
-#   run_case NAME SERVED_CATALOGUE_OR_EMPTY STATUS_HEX BOX(yes|no) RESULT(new|previous)
+#   run_case NAME MODE(counted|chunked|cut|csv|refuse|none) ENTRY STATUS_HEX
+#            BOX(yes|no) RESULT(new|previous) [fresh]
 run_case() {
-  local name=$1 served=$2 status=$3 box=$4 result=$5
-  local dir server_pid=""
+  local name=$1 mode=$2 served=$3 status=$4 box=$5 result=$6 fresh=${7:-}
+  local dir server_pid="" started
   dir=$(mktemp -d)
   cp "$exe" "$dir/kestrin.exe"
-  printf '%s' "$previous" >"$dir/norad_M2.txt"
-  cat "$catalogue" >"$dir/tmp1"
+  if [ -n "$fresh" ]; then
+    cp "$expected_file" "$dir/norad_M2.txt"
+  else
+    cp "$previous" "$dir/norad_M2.txt"
+    touch -d '3 hours ago' "$dir/norad_M2.txt"
+    cat "$catalogue" >"$dir/tmp1"
+  fi
+  cp -p "$dir/norad_M2.txt" "$dir/before.txt"
   echo "== $name"
-  if [ -n "$served" ]; then
-    python3 "$serve_once" "$port" "$served" "$dir/ready" &
+  if [ "$mode" != none ]; then
+    python3 "$catalogue_host" "$port" "$mode" "$served" "$dir/ready" "$dir/requests" &
     server_pid=$!
     for _ in $(seq 100); do [ -e "$dir/ready" ] && break; sleep 0.1; done
     check test -e "$dir/ready"
   fi
+  started=$EPOCHREALTIME
   (cd "$dir" && exec "$wine_run" kestrin.exe </dev/null >/dev/null 2>&1) &
   local pid=$!
   local out
@@ -68,6 +91,7 @@ run_case() {
   fi
   if out=$("$wine_run" "$probe" check "$status" </dev/null 2>&1 | tr -d '\r'); then
     echo "$out"
+    LC_ALL=C awk -v a="$started" -v b="$EPOCHREALTIME" 'BEGIN { printf "time to the status text: %.2f s\n", b - a }'
     read -r _ left top width height < <(grep '^frame' <<<"$out")
     check grep -qx 'acp 1251' <<<"$out"
     import -window root -crop "${width}x${height}+${left}+${top}" +repage \
@@ -85,9 +109,19 @@ run_case() {
   if [ "$result" = new ]; then
     check cmp "$dir/norad_M2.txt" "$expected_file"
   else
-    check cmp "$dir/norad_M2.txt" <(printf "%s" "$previous")
+    check cmp "$dir/norad_M2.txt" "$dir/before.txt"
+    check test ! "$dir/norad_M2.txt" -nt "$dir/before.txt"
   fi
-  [ -z "$server_pid" ] || kill "$server_pid" 2>/dev/null || true
+  if [ -n "$server_pid" ]; then
+    kill "$server_pid" 2>/dev/null || true
+    wait "$server_pid" 2>/dev/null || true
+    # One request per run, and none while the file is fresh.
+    if [ -n "$fresh" ]; then
+      check test ! -s "$dir/requests"
+    else
+      check test "$(cat "$dir/requests")" = "$request_line"
+    fi
+  fi
   rm -rf "$dir"
 }
 
@@ -109,12 +143,14 @@ no_window_case() {
   rm -rf "$dir"
 }
 
-without_name=$(mktemp)
-sed 's/METEOR-M2 2/METEOR-M2 9/' "$catalogue" >"$without_name"
-run_case written "$catalogue" "$written" no new
-run_case not_updated "" "$not_updated" yes previous
-run_case name_missing "$without_name" "$not_updated" no previous
-rm -f "$without_name"
+run_case written counted "$entry" "$written" no new
+run_case written_chunked chunked "$entry" "$written" no new
+run_case refused refuse "$entry" "$not_updated" yes previous
+run_case not_updated none "" "$not_updated" yes previous
+run_case csv_answer csv "$entry" "$not_updated" no previous
+run_case cut_in_a_line cut "$entry" "$not_updated" no previous
+run_case name_missing counted "$without_name" "$not_updated" no previous
+run_case current counted "$entry" "$current" no previous fresh
 no_window_case
 [ "$failures" = 0 ] && echo "e2e: all checks passed"
 exit "$failures"

@@ -1,0 +1,119 @@
+#!/usr/bin/env python3
+"""A loopback server that answers as the catalogue host does today.
+
+    catalogue_host.py PORT MODE ENTRY_FILE READY_FILE LOG_FILE
+
+Paths, as the host answers them:
+  /NORAD/elements/gp.php?CATNR=44387&FORMAT=TLE   the entry in ENTRY_FILE, by MODE
+  /NORAD/elements/<group>.txt (the retired files)  301 to the GP query of the group
+  anything else                                    404 "No GP data found"
+MODE decides the GP answer: counted (Content-Length), chunked, cut (the
+entry cut inside its second element line, then the connection closed),
+csv (a CSV answer, as if the format had been ignored), refuse (the 403 sent
+to clients that ask more often than the data changes).
+
+Every connection's request line goes to LOG_FILE, one line each, so a
+caller can tell how many connections came. READY_FILE is created once the port listens. The server
+serves one connection at a time and ends by itself after 120 s.
+"""
+import socket
+import sys
+import time
+
+GP_QUERY = "/NORAD/elements/gp.php?CATNR=44387&FORMAT=TLE"
+LIFETIME = 120
+
+CSV = (
+    b"OBJECT_NAME,OBJECT_ID,EPOCH,MEAN_MOTION,ECCENTRICITY,INCLINATION,RA_OF_ASC_NODE,"
+    b"ARG_OF_PERICENTER,MEAN_ANOMALY,EPHEMERIS_TYPE,CLASSIFICATION_TYPE,NORAD_CAT_ID,"
+    b"ELEMENT_SET_NO,REV_AT_EPOCH,BSTAR,MEAN_MOTION_DOT,MEAN_MOTION_DDOT\r\n"
+    b"METEOR-M2 2,2019-038A,2024-06-17T22:09:45.975456,14.23894557,.0001105,98.8265,"
+    b"139.15,18.5176,341.6042,0,U,44387,999,25749,.45474E-4,.59E-6,0\r\n"
+)
+REFUSAL = (
+    b"GP data has not updated since your last successful download of CATNR=44387 "
+    b"at 2026-12-08 18:00:00 UTC.\r\nData is updated once every 2 hours.\r\n"
+)
+
+
+def answer(status, body, headers=b"", framing="counted"):
+    head = b"HTTP/1.1 " + status + b"\r\nContent-Type: text/plain; charset=utf-8\r\n" + headers
+    if framing == "chunked":
+        half = len(body) // 2
+        chunks = b"".join(b"%x\r\n%s\r\n" % (len(p), p) for p in (body[:half], body[half:]) if p)
+        return head + b"Transfer-Encoding: chunked\r\nConnection: close\r\n\r\n" + chunks + b"0\r\n\r\n"
+    if framing == "close":
+        return head + b"Connection: close\r\n\r\n" + body
+    return head + b"Content-Length: %d\r\nConnection: close\r\n\r\n" % len(body) + body
+
+
+def respond(target, mode, entry):
+    if target == GP_QUERY:
+        if mode == "refuse":
+            return answer(b"403 Forbidden", REFUSAL)
+        if mode == "csv":
+            return answer(b"200 OK", CSV)
+        if mode == "cut":
+            return answer(b"200 OK", entry[: len(entry) - 30], framing="close")
+        return answer(b"200 OK", entry, framing=mode)
+    if target.startswith("/NORAD/elements/") and target.endswith(".txt"):
+        group = target[len("/NORAD/elements/"):-len(".txt")].encode()
+        location = b"Location: https://celestrak.org/NORAD/elements/gp.php?GROUP=%s&FORMAT=csv\r\n" % group
+        return answer(b"301 Moved Permanently", b"", headers=location)
+    return answer(b"404 Not Found", b"No GP data found")
+
+
+def serve(client, mode, entry, log):
+    client.settimeout(10)
+    request = b""
+    while b"\r\n\r\n" not in request and len(request) < 65536:
+        chunk = client.recv(4096)
+        if not chunk:
+            break
+        request += chunk
+    # Every connection is logged, a request or not.
+    line = request.split(b"\r\n", 1)[0].decode("latin-1") or "(connection without a request)"
+    with open(log, "a") as f:
+        f.write(line + "\n")
+    if b"\r\n\r\n" not in request:
+        return
+    parts = line.split(" ")
+    target = parts[1] if len(parts) == 3 else ""
+    client.sendall(respond(target, mode, entry))
+    client.shutdown(socket.SHUT_WR)
+    # Until the client closes, so that nothing it has not read is lost.
+    try:
+        while client.recv(4096):
+            pass
+    except OSError:
+        pass
+
+
+def main():
+    port, mode, entry_path, ready_path, log_path = sys.argv[1:6]
+    if mode not in ("counted", "chunked", "cut", "csv", "refuse"):
+        sys.exit("unknown mode " + mode)
+    with open(entry_path, "rb") as f:
+        entry = f.read()
+    open(log_path, "w").close()
+    end = time.monotonic() + LIFETIME
+    with socket.socket(socket.AF_INET, socket.SOCK_STREAM) as listener:
+        listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+        listener.bind(("127.0.0.1", int(port)))
+        listener.listen(4)
+        open(ready_path, "w").close()
+        while time.monotonic() < end:
+            listener.settimeout(max(0.1, end - time.monotonic()))
+            try:
+                client, _ = listener.accept()
+            except socket.timeout:
+                break
+            with client:
+                try:
+                    serve(client, mode, entry, log_path)
+                except OSError:
+                    pass
+
+
+if __name__ == "__main__":
+    main()
