@@ -1,8 +1,7 @@
 #include "app/extract.h"
 
-#include <cstring>
-
 #include "app/element_set.h"
+#include "app/replace.h"
 #include "core/strings.h"
 #include "file/file_stream.h"
 
@@ -14,22 +13,6 @@ void read_into(StringVar* variable) {
     const int32_t mark = string_mark();
     read_line(CATALOGUE_FILE, mark);
     assign(variable, mark);
-}
-
-// Writes one line to the output file; false unless all its bytes and the
-// CR LF were taken.
-bool put_line(const char* s) {
-    const int32_t length = s ? int32_t(std::strlen(s)) : 0;
-    return write_line(OUTPUT_FILE, s) == length + 2;
-}
-
-// Writes out what the buffer still holds; false unless every byte reached
-// the file (a full disk, say).
-bool flushed() {
-    FileStream* f = file_stream(OUTPUT_FILE);
-    if (!f || !f->buffer || f->mode != FileMode::write) return f != nullptr;
-    const int32_t pending = f->buffer_size - f->count;
-    return flush_buffer(f) == pending;
 }
 
 } // namespace
@@ -51,15 +34,10 @@ ExtractResult extract_element_set(const char* catalogue_path, const char* output
             result = ExtractResult::unusable;
             break;
         }
-        if (!create_file(OUTPUT_FILE, output_path)) {
-            result = ExtractResult::output_unwritable;
-            break;
-        }
         // The searched name itself, so the catalogue's padding is not copied.
-        const bool complete = put_line(SATELLITE_NAME) && put_line(element_line1) &&
-                              put_line(element_line2) && flushed();
-        close_file(OUTPUT_FILE);
-        result = complete ? ExtractResult::written : ExtractResult::output_unwritable;
+        result = replace_element_file(output_path, SATELLITE_NAME, element_line1, element_line2)
+                     ? ExtractResult::written
+                     : ExtractResult::output_unwritable;
         break;
     }
     close_file(CATALOGUE_FILE);

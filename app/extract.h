@@ -11,16 +11,16 @@ constexpr ObjectId CATALOGUE_FILE = 0;
 constexpr ObjectId OUTPUT_FILE = 10;
 
 enum class ExtractResult {
-    written,              // the three lines are on disk, the output file closed
+    written,              // the three lines are on disk under the output name
     not_found,            // no line holds the name; the output file is untouched
     unusable,             // the two lines after the name are no usable element set; untouched
     catalogue_unopenable, // the catalogue cannot be opened; nothing else is tried
-    output_unwritable,    // the name was found but the output file could not be written
+    output_unwritable,    // the set was usable but could not replace the output file
 };
 
-// Reads the catalogue at catalogue_path as file 0. The output file (file 10)
-// is created only once the name has been found and the two lines after it
-// form a usable element set, so a failed fetch, an error page or a damaged
-// set never destroys the previous one; it is closed at once so its lines are
-// on disk for other readers. The element lines are written as read.
+// Reads the catalogue at catalogue_path as file 0. The output file is
+// replaced (whole, through a new file moved over it) only once the name has
+// been found and the two lines after it form a usable element set, so a
+// failed fetch, an error page or a damaged set never destroys the previous
+// one. The element lines are written as read.
 ExtractResult extract_element_set(const char* catalogue_path, const char* output_path);

@@ -1,5 +1,6 @@
 // The fetch step: downloads the catalogue into the temporary file "tmp1" in
-// the directory of the executable. The path is a string variable of the
+// the directory of the executable, or into the user's temporary directory
+// when it cannot be made there. The path is a string variable of the
 // string engine; the file is the caller's to read and delete.
 #pragma once
 
@@ -8,6 +9,9 @@
 #include "core/strings.h"
 
 constexpr char TEMP_FILE_NAME[] = "tmp1";
+// Its name in the user's temporary directory, used when tmp1 cannot be
+// created beside the program (a protected or read-only folder).
+constexpr char USER_TEMP_FILE_NAME[] = "kestrin_tmp1";
 // The element set of catalogue number 44387 (METEOR-M2 2) in the three-line
 // format; a macro so that the program's URL is one literal.
 #define CATALOGUE_QUERY "/NORAD/elements/gp.php?CATNR=44387&FORMAT=TLE"
@@ -15,7 +19,9 @@ constexpr char TEMP_FILE_NAME[] = "tmp1";
 // The directory of the executable followed by "tmp1".
 void build_temp_path(StringVar* temp_path);
 
-// Sets temp_path and downloads url into it.
+// Sets temp_path (tmp1 beside the program, or the user's temporary
+// directory's kestrin_tmp1 when tmp1 cannot be created) and downloads url
+// into it.
 // The network must be started. The count of body bytes; 0 on failure and
 // when the body came only in part, and tmp1 is then absent: the application
 // judges the result by whether the file can be opened.

@@ -3,10 +3,9 @@
 // copies the element set once, runs the event loop until the window is
 // closed, and ends the libraries in their fixed order. The exit code is 0 on
 // every path.
-#include "app/extract.h"
 #include "app/fetch.h"
-#include "app/freshness.h"
 #include "app/status_text.h"
+#include "app/work.h"
 #include "core/strings.h"
 #include "file/file_stream.h"
 #include "image/image.h"
@@ -68,22 +67,12 @@ void end_libraries() {
     string_engine_end();
 }
 
-// Fetches the catalogue into the temporary file, copies the element set and
-// reports in the status bar. The previous norad_M2.txt stands unless a new
-// element set was found and written. A fresh norad_M2.txt means no request
-// at all: the host's data would not have changed.
+// Does the work and reports in the status bar; a catalogue that could not
+// be had is also told in a message box.
 void do_work() {
-    if (station_file_fresh(OUTPUT_FILE_NAME)) {
-        set_status_text(STATUS_BAR, 0, STATUS_CURRENT, STATUS_CENTRED);
-        return;
-    }
-    StringVar temp_path = nullptr;
-    network_start();
-    fetch_catalogue(CATALOGUE_URL, &temp_path);
-    const ExtractResult result = extract_element_set(temp_path, OUTPUT_FILE_NAME);
-    if (result == ExtractResult::catalogue_unopenable) message_box(MESSAGE_TITLE, MESSAGE_TEXT);
-    delete_file(temp_path);
-    set_status_text(STATUS_BAR, 0, status_text(result == ExtractResult::written), STATUS_CENTRED);
+    const WorkOutcome outcome = do_station_work(CATALOGUE_URL);
+    if (outcome == WorkOutcome::catalogue_unavailable) message_box(MESSAGE_TITLE, MESSAGE_TEXT);
+    set_status_text(STATUS_BAR, 0, status_text(outcome), STATUS_CENTRED);
 }
 
 void run_event_loop() {

@@ -1,6 +1,8 @@
 // The status bar's report after the work, in Windows-1251 bytes.
 #pragma once
 
+#include "app/work.h"
+
 // "Файл  *norad_M2.txt* загружен" (29 bytes): the element set was written.
 constexpr char STATUS_WRITTEN[] =
     "\xD4\xE0\xE9\xEB  *norad_M2.txt* \xE7\xE0\xE3\xF0\xF3\xE6\xE5\xED";
@@ -13,6 +15,13 @@ constexpr char STATUS_CURRENT[] =
 static_assert(sizeof STATUS_WRITTEN - 1 == 29 && sizeof STATUS_NOT_UPDATED - 1 == 32 &&
               sizeof STATUS_CURRENT - 1 == 29);
 
-inline const char* status_text(bool written) {
-    return written ? STATUS_WRITTEN : STATUS_NOT_UPDATED;
+inline const char* status_text(WorkOutcome outcome) {
+    switch (outcome) {
+    case WorkOutcome::written:
+        return STATUS_WRITTEN;
+    case WorkOutcome::current:
+        return STATUS_CURRENT;
+    default:
+        return STATUS_NOT_UPDATED;
+    }
 }

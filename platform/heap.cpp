@@ -3,6 +3,8 @@
 // allocation on its own.
 #include "platform/win32_posix.h"
 
+#include "platform/faults.h"
+
 #include <cstdlib>
 #include <cstring>
 
@@ -69,7 +71,8 @@ BOOL HeapDestroy(HANDLE heap) {
 
 LPVOID HeapAlloc(HANDLE heap, DWORD flags, SIZE_T bytes) {
     auto* h = static_cast<Heap*>(heap);
-    if (!h || bytes > SIZE_MAX / 2 || !fits(h, bytes)) return nullptr;
+    if (!h || bytes > SIZE_MAX / 2 || !fits(h, bytes) || posix_fault(FaultCall::heap_alloc))
+        return nullptr;
     auto* b = static_cast<BlockHeader*>(std::malloc(sizeof(BlockHeader) + bytes));
     if (!b) return nullptr;
     if (flags & HEAP_ZERO_MEMORY) std::memset(b + 1, 0, bytes);
@@ -87,6 +90,7 @@ LPVOID HeapReAlloc(HANDLE heap, DWORD flags, LPVOID block, SIZE_T bytes) {
     BlockHeader* old = header_of(block);
     if (old->heap != h) return nullptr;
     if (bytes > old->size && !fits(h, bytes - old->size)) return nullptr;
+    if (posix_fault(FaultCall::heap_alloc)) return nullptr;
     // A fresh block each time, so the sanitizers catch a caller that keeps
     // using the old address: Windows may move the block too.
     auto* b = static_cast<BlockHeader*>(std::malloc(sizeof(BlockHeader) + bytes));

@@ -3,11 +3,14 @@
 // a descriptor number that might be valid by chance.
 #include "platform/win32_posix.h"
 
+#include "platform/faults.h"
+
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <string>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -53,7 +56,7 @@ timespec timespec_of(const FILETIME& f) {
 
 HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD, SECURITY_ATTRIBUTES*, DWORD disposition, DWORD,
                    HANDLE) {
-    if (!name || !*name) return INVALID_HANDLE_VALUE;
+    if (!name || !*name || posix_fault(FaultCall::create_file)) return INVALID_HANDLE_VALUE;
     int flags = O_CLOEXEC;
     if ((access & GENERIC_READ) && (access & GENERIC_WRITE))
         flags |= O_RDWR;
@@ -101,7 +104,7 @@ HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD, SECURITY_ATTRIBUTES*, DWORD
 BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD bytes, LPDWORD read_count, OVERLAPPED*) {
     if (read_count) *read_count = 0;
     FileHandle* f = file_of(file);
-    if (!f) return FALSE;
+    if (!f || posix_fault(FaultCall::read_file)) return FALSE;
     ssize_t n;
     do
         n = read(f->fd, buffer, bytes);
@@ -114,7 +117,7 @@ BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD bytes, LPDWORD read_count, OVERL
 BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD bytes, LPDWORD written, OVERLAPPED*) {
     if (written) *written = 0;
     FileHandle* f = file_of(file);
-    if (!f) return FALSE;
+    if (!f || posix_fault(FaultCall::write_file)) return FALSE; // as a full disk would
     DWORD done = 0;
     while (done < bytes) {
         ssize_t n = write(f->fd, static_cast<const char*>(buffer) + done, bytes - done);
@@ -144,9 +147,48 @@ BOOL CloseHandle(HANDLE object) {
     return TRUE;
 }
 
+BOOL FlushFileBuffers(HANDLE file) {
+    FileHandle* f = file_of(file);
+    if (!f || posix_fault(FaultCall::flush_file)) return FALSE;
+    return fsync(f->fd) == 0;
+}
+
+BOOL MoveFileExA(LPCSTR from, LPCSTR to, DWORD flags) {
+    struct stat st;
+    if (!from || !to || posix_fault(FaultCall::move_file) || lstat(from, &st) != 0) return FALSE;
+    if (!(flags & MOVEFILE_REPLACE_EXISTING) && lstat(to, &st) == 0) return FALSE;
+    if (lstat(to, &st) == 0 && S_ISDIR(st.st_mode)) return FALSE;
+    if (rename(from, to) != 0) return FALSE;
+    if (flags & MOVEFILE_WRITE_THROUGH) {
+        // The new name reaches the disk with the directory that holds it.
+        const char* slash = std::strrchr(to, '/');
+        std::string dir = slash ? std::string(to, size_t(slash - to + 1)) : std::string(".");
+        const int d = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (d >= 0) {
+            fsync(d);
+            close(d);
+        }
+    }
+    return TRUE;
+}
+
+DWORD GetTempPathA(DWORD size, LPSTR buffer) {
+    const char* dir = std::getenv("TMPDIR");
+    if (!dir || !*dir) dir = "/tmp";
+    const size_t n = std::strlen(dir);
+    const bool slash = dir[n - 1] == '/';
+    const DWORD need = DWORD(n + (slash ? 0 : 1));
+    if (!buffer || size <= need) return need + 1;
+    std::memcpy(buffer, dir, n);
+    if (!slash) buffer[n] = '/';
+    buffer[need] = 0;
+    return need;
+}
+
 BOOL DeleteFileA(LPCSTR name) {
     struct stat st;
-    if (!name || stat(name, &st) != 0 || S_ISDIR(st.st_mode)) return FALSE;
+    if (!name || posix_fault(FaultCall::delete_file) || stat(name, &st) != 0 || S_ISDIR(st.st_mode))
+        return FALSE;
     if (!(st.st_mode & S_IWUSR)) return FALSE; // read-only files are not deleted
     return unlink(name) == 0;
 }

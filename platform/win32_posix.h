@@ -31,6 +31,7 @@ using FARPROC = void (*)();
 #define INVALID_HANDLE_VALUE (reinterpret_cast<HANDLE>(intptr_t(-1)))
 #define INVALID_FILE_ATTRIBUTES (DWORD(0xFFFFFFFF))
 #define INVALID_SET_FILE_POINTER (DWORD(0xFFFFFFFF))
+#define MAX_PATH 260
 
 constexpr DWORD HEAP_ZERO_MEMORY = 0x00000008;
 
@@ -49,6 +50,8 @@ constexpr DWORD FILE_ATTRIBUTE_NORMAL = 0x80;
 constexpr DWORD FILE_BEGIN = 0;
 constexpr DWORD FILE_CURRENT = 1;
 constexpr DWORD FILE_END = 2;
+constexpr DWORD MOVEFILE_REPLACE_EXISTING = 0x1;
+constexpr DWORD MOVEFILE_WRITE_THROUGH = 0x8;
 
 struct SYSTEMTIME {
     WORD wYear, wMonth, wDayOfWeek, wDay, wHour, wMinute, wSecond, wMilliseconds;
@@ -78,6 +81,10 @@ BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD bytes, LPDWORD written, OVERLA
 DWORD SetFilePointer(HANDLE file, LONG distance, PLONG distance_high, DWORD method);
 BOOL CloseHandle(HANDLE object);
 BOOL DeleteFileA(LPCSTR name);
+BOOL FlushFileBuffers(HANDLE file);
+BOOL MoveFileExA(LPCSTR from, LPCSTR to, DWORD flags);
+// The temporary directory ($TMPDIR, else /tmp) with its trailing separator.
+DWORD GetTempPathA(DWORD size, LPSTR buffer);
 DWORD GetFileAttributesA(LPCSTR name);
 BOOL SetFileAttributesA(LPCSTR name, DWORD attributes);
 // Only the last-write time is kept: creation and access times read as 0 and

@@ -3,8 +3,13 @@
 #include <gtest/gtest.h>
 
 #include "app/extract.h"
+#include "app/replace.h"
 #include "file/file_stream.h"
 #include "tests/support/test_support.h"
+
+#ifndef _WIN32
+#include "platform/faults.h"
+#endif
 
 namespace {
 
@@ -106,13 +111,23 @@ TEST_F(ExtractTest, UnwritableOutputIsReported) {
 }
 
 #ifndef _WIN32
-// A full disk: the file is created but its bytes do not reach it. The result
-// must not claim the element set was written.
-TEST_F(ExtractTest, WritesThatDoNotReachTheDiskAreReported) {
-    kt::write_file(catalogue, "METEOR-M2 2\r\n" + line1 + "\r\n" + line2 + "\r\n");
-    EXPECT_EQ(extract_element_set(catalogue.c_str(), "/dev/full"),
-              ExtractResult::output_unwritable);
-    EXPECT_EQ(file_stream(OUTPUT_FILE), nullptr);
+// A full disk, a failed flush or a failed move: the previous file stands and
+// the new one is gone; the result does not claim the set was written.
+TEST_F(ExtractTest, FailedReplacementKeepsThePreviousFile) {
+    for (FaultCall call : {FaultCall::create_file, FaultCall::write_file, FaultCall::flush_file,
+                           FaultCall::move_file}) {
+        kt::write_file(catalogue, "METEOR-M2 2\r\n" + line1 + "\r\n" + line2 + "\r\n");
+        kt::write_file(output, "previous elements\r\n");
+        // The catalogue is opened first: the output's create is the second.
+        posix_fail_nth(call, call == FaultCall::create_file ? 2 : 1);
+        EXPECT_EQ(extract_element_set(catalogue.c_str(), output.c_str()),
+                  ExtractResult::output_unwritable)
+            << int(call);
+        posix_fail_nth(call, 0);
+        EXPECT_EQ(kt::read_file(output), "previous elements\r\n");
+        EXPECT_FALSE(kt::file_exists(output + REPLACEMENT_SUFFIX));
+        EXPECT_EQ(file_stream(OUTPUT_FILE), nullptr);
+    }
 }
 #endif
 

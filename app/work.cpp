@@ -1,0 +1,26 @@
+#include "app/work.h"
+
+#include "app/extract.h"
+#include "app/fetch.h"
+#include "app/freshness.h"
+#include "file/file_stream.h"
+#include "net/network.h"
+
+WorkOutcome do_station_work(const char* catalogue_url) {
+    // A fresh element file means no request at all: the host's data would
+    // not have changed, and asking too often gets a station blocked.
+    if (station_file_fresh(OUTPUT_FILE_NAME)) return WorkOutcome::current;
+    StringVar temp_path = nullptr;
+    network_start();
+    fetch_catalogue(catalogue_url, &temp_path);
+    const ExtractResult result = extract_element_set(temp_path, OUTPUT_FILE_NAME);
+    delete_file(temp_path);
+    switch (result) {
+    case ExtractResult::written:
+        return WorkOutcome::written;
+    case ExtractResult::catalogue_unopenable:
+        return WorkOutcome::catalogue_unavailable;
+    default:
+        return WorkOutcome::not_updated;
+    }
+}

@@ -1,0 +1,24 @@
+// Host build only: the fault switch. A test arms it so that the k-th heap
+// allocation, or the k-th call of one file function, from then on fails as
+// the real call would; nothing in the product arms it.
+#pragma once
+
+#include <cstdint>
+
+enum class FaultCall : uint32_t {
+    heap_alloc, // HeapAlloc and HeapReAlloc
+    create_file,
+    read_file,
+    write_file,
+    flush_file,
+    move_file,
+    delete_file,
+};
+constexpr uint32_t FAULT_CALL_KINDS = 7;
+
+// Counts the calls of that kind from 0 again; the k-th of them fails (0: none).
+void posix_fail_nth(FaultCall call, uint32_t k);
+// The calls of that kind made since it was last armed.
+uint32_t posix_calls_made(FaultCall call);
+// Called by each switched function: true when this call is to fail.
+bool posix_fault(FaultCall call);
