@@ -21,14 +21,8 @@ trap cleanup EXIT
 
 # Windows programs with windows need a display; start a private one.
 if [ -z "${DISPLAY:-}" ] || [ -n "${CI:-}" ]; then
-  for n in $(seq 90 120); do
-    [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] && continue
-    Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
-    pids+=($!)
-    export DISPLAY=":$n"
-    for _ in $(seq 100); do [ -e "/tmp/.X11-unix/X$n" ] && break; sleep 0.05; done
-    break
-  done
+  kestrin_private_display || true
+  pids+=("${kestrin_xvfb_pid:-}")
 fi
 # One persistent wineserver, and Wine's services started here with their
 # output away from CTest's pipes (CTest would otherwise wait for them).

@@ -1,5 +1,7 @@
 #include "ui/message_box.h"
 
+#include "ui/wide_text.h"
+
 DynamicBlock* suspended_windows;
 
 namespace {
@@ -62,9 +64,18 @@ HWND dialog_owner() {
 }
 
 int message_box_typed(const char* title, const char* text, UINT type) {
-    make_thread_windows_inactive();
-    int result = MessageBoxA(dialog_owner(), text, title, type);
-    restore_thread_windows();
+    // The box gets UTF-16, so the Windows-1251 texts read right whatever the
+    // system's ANSI code page; without the copies no box can be shown.
+    wchar_t* shown_title = widen_text(title);
+    wchar_t* shown_text = widen_text(text);
+    int result = 0;
+    if (shown_title && shown_text) {
+        make_thread_windows_inactive();
+        result = MessageBoxW(dialog_owner(), shown_text, shown_title, type);
+        restore_thread_windows();
+    }
+    heap_free(shown_title);
+    heap_free(shown_text);
     return result;
 }
 

@@ -1,5 +1,5 @@
-// The message box: MessageBoxA with the calling thread's other windows made
-// inactive while it is shown, and restored afterwards.
+// The message box: MessageBoxW with the Windows-1251 texts widened, and the
+// calling thread's other windows made inactive while it is shown, then restored.
 #pragma once
 
 #include "core/registry.h"
@@ -26,7 +26,7 @@ void restore_thread_windows();
 // The foreground window when it belongs to this process, else null.
 HWND dialog_owner();
 
-// The MessageBoxA result (IDOK for the OK button; 0 when no box could be shown).
+// The MessageBoxW result (IDOK for the OK button; 0 when no box could be shown).
 int message_box_typed(const char* title, const char* text, UINT type);
 // An OK button and no icon.
 int message_box(const char* title, const char* text);

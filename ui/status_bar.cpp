@@ -7,6 +7,7 @@
 
 #include "core/registry.h"
 #include "ui/event_queue.h"
+#include "ui/wide_text.h"
 
 int32_t visual_styles;
 
@@ -249,8 +250,13 @@ int32_t set_status_text(ObjectId n, int32_t index, const char* text, int32_t fla
         std::memcpy(block + 2, text, length);
         std::strcpy(block + 2 + length, visual_styles ? "    " : "");
     }
-    SendMessageA(r->window, SB_SETTEXTA, wparam, reinterpret_cast<LPARAM>(block ? block : text));
+    // The control gets UTF-16, so the Windows-1251 text reads right whatever
+    // the system's ANSI code page.
+    wchar_t* wide = widen_text(block ? block : text);
     heap_free(block);
+    if (!wide) return 0;
+    SendMessageW(r->window, SB_SETTEXTW, wparam, reinterpret_cast<LPARAM>(wide));
+    heap_free(wide);
 
     if (wparam & SBT_NOBORDERS) {
         RECT field;

@@ -1,7 +1,14 @@
 // The program's resources: the embedded picture's encoding and, in the
-// Windows build, the icon group and manifest linked into kestrin.exe.
+// Windows build, the icon group, manifest and version resource linked into
+// kestrin.exe, and the release executable's sections and size.
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -9,6 +16,7 @@
 
 #ifdef _WIN32
 #include "core/win32.h"
+#include "version.h"
 #endif
 
 namespace {
@@ -48,13 +56,15 @@ TEST(WindowPicture, IsABaselineYCbCr420JpegOf330By100) {
 }
 
 #ifdef _WIN32
+std::string exe_path() {
+    std::string path = KESTRIN_EXE;
+    if (path[0] == '/') path = "Z:" + path; // Wine's view of the Unix file system
+    return path;
+}
+
 struct Executable {
     HMODULE module;
-    Executable() {
-        std::string path = KESTRIN_EXE;
-        if (path[0] == '/') path = "Z:" + path; // Wine's view of the Unix file system
-        module = LoadLibraryExA(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
-    }
+    Executable() { module = LoadLibraryExA(exe_path().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE); }
     ~Executable() {
         if (module) FreeLibrary(module);
     }
@@ -94,6 +104,90 @@ TEST(ProgramResources, ManifestAsksForCommonControlsSix) {
     EXPECT_NE(manifest.find("name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\""),
               std::string::npos)
         << manifest;
+}
+
+// A string of the version resource's first translation; empty when absent.
+std::string version_string(const std::vector<char>& info, const char* name) {
+    struct Translation {
+        WORD language, code_page;
+    }* t = nullptr;
+    UINT size = 0;
+    if (!VerQueryValueA(info.data(), "\\VarFileInfo\\Translation", reinterpret_cast<void**>(&t),
+                        &size) ||
+        size < sizeof *t)
+        return {};
+    char key[128];
+    std::snprintf(key, sizeof key, "\\StringFileInfo\\%04x%04x\\%s", t->language, t->code_page,
+                  name);
+    char* value = nullptr;
+    if (!VerQueryValueA(info.data(), key, reinterpret_cast<void**>(&value), &size) || !size)
+        return {};
+    return value;
+}
+
+TEST(ProgramResources, VersionResourceSaysWhatTheProgramIs) {
+    const std::string path = exe_path();
+    DWORD ignored = 0;
+    const DWORD size = GetFileVersionInfoSizeA(path.c_str(), &ignored);
+    ASSERT_GT(size, 0u) << "no version resource";
+    std::vector<char> info(size);
+    ASSERT_TRUE(GetFileVersionInfoA(path.c_str(), 0, size, info.data()));
+
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    UINT length = 0;
+    ASSERT_TRUE(VerQueryValueA(info.data(), "\\", reinterpret_cast<void**>(&fixed), &length));
+    ASSERT_GE(length, sizeof *fixed);
+    EXPECT_EQ(fixed->dwSignature, 0xFEEF04BDu);
+    EXPECT_EQ(fixed->dwFileVersionMS, DWORD(KESTRIN_VERSION_MAJOR << 16 | KESTRIN_VERSION_MINOR));
+    EXPECT_EQ(fixed->dwFileVersionLS, DWORD(KESTRIN_VERSION_PATCH << 16));
+    EXPECT_EQ(fixed->dwFileType, DWORD(VFT_APP));
+
+    EXPECT_EQ(version_string(info, "ProductName"), "Kestrin");
+    EXPECT_EQ(version_string(info, "FileVersion"), KESTRIN_VERSION_TEXT);
+    EXPECT_EQ(version_string(info, "OriginalFilename"), "kestrin.exe");
+    EXPECT_NE(version_string(info, "FileDescription"), "");
+    EXPECT_NE(version_string(info, "Comments").find("METEOR-M2 2"), std::string::npos);
+}
+
+// The section names of a PE image, long names resolved through the COFF
+// string table; empty when the image is malformed.
+std::vector<std::string> section_names(const std::string& image) {
+    auto u16 = [&](size_t at) {
+        return unsigned(uint8_t(image[at])) | uint8_t(image[at + 1]) << 8;
+    };
+    auto u32 = [&](size_t at) { return uint32_t(u16(at)) | uint32_t(u16(at + 2)) << 16; };
+    if (image.size() < 0x40) return {};
+    const size_t pe = u32(0x3C);
+    if (pe > image.size() || image.size() - pe < 24 || image.compare(pe, 4, "PE\0\0", 4) != 0)
+        return {};
+    const size_t count = u16(pe + 6);
+    const size_t strings = size_t(u32(pe + 12)) + size_t(u32(pe + 16)) * 18;
+    const size_t first = pe + 24 + u16(pe + 20);
+    if (first + count * 40 > image.size()) return {};
+    std::vector<std::string> names;
+    for (size_t i = 0; i < count; i++) {
+        std::string name(image.data() + first + i * 40, 8);
+        name.resize(std::strlen(name.c_str()));
+        if (!name.empty() && name[0] == '/') { // "/offset" into the string table
+            const size_t at = strings + std::strtoul(name.c_str() + 1, nullptr, 10);
+            if (at >= image.size()) return {};
+            name = image.c_str() + at;
+        }
+        names.push_back(name);
+    }
+    return names;
+}
+
+TEST(ReleaseExecutable, CarriesNoDebugSectionsAndStaysUnder400KB) {
+    if (!KESTRIN_RELEASE) GTEST_SKIP() << "only a release build is stripped";
+    std::ifstream file(exe_path(), std::ios::binary);
+    ASSERT_TRUE(file);
+    const std::string image{std::istreambuf_iterator<char>(file), {}};
+    EXPECT_LT(image.size(), 400u * 1024);
+    const std::vector<std::string> names = section_names(image);
+    EXPECT_NE(std::find(names.begin(), names.end(), ".text"), names.end()) << "not read as PE";
+    for (const std::string& name : names)
+        EXPECT_FALSE(name.starts_with(".debug")) << name;
 }
 #endif
 

@@ -1,9 +1,12 @@
 // A small Win32 probe that looks at the running kestrin.exe from outside,
 // as a user's tools would: finds its window, checks the client size and the
 // status text (read from the other process's status bar), waits until the
-// window is painted, and asks it to close.
+// window is painted, and asks it to close. The expected texts are given as
+// the hex of their Windows-1251 bytes and compared, as UTF-16, with what the
+// controls hold (SB_GETTEXTW, GetWindowTextW): the screen must show the
+// Russian words whatever the ANSI code page.
 //
-//   kestrin_probe check HEXBYTES   prints "frame LEFT TOP WIDTH HEIGHT"
+//   kestrin_probe check HEXBYTES   prints "frame LEFT TOP WIDTH HEIGHT", "acp N"
 //   kestrin_probe message HEXTITLE HEXTEXT   checks the message box, presses OK
 //   kestrin_probe close
 #include <windows.h>
@@ -11,6 +14,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 #include <string>
 
 namespace {
@@ -37,54 +41,64 @@ HWND find_main() {
 }
 
 // The text of field 0 of a status bar in another process.
-std::string status_text(HWND bar) {
+std::wstring status_text(HWND bar) {
     DWORD pid = 0;
     GetWindowThreadProcessId(bar, &pid);
     HANDLE process =
         OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, pid);
     if (!process) return {};
-    std::string text;
-    const SIZE_T size = 1024;
-    void* remote = VirtualAllocEx(process, nullptr, size, MEM_COMMIT, PAGE_READWRITE);
+    std::wstring text;
+    constexpr SIZE_T units = 512;
+    void* remote =
+        VirtualAllocEx(process, nullptr, units * sizeof(wchar_t), MEM_COMMIT, PAGE_READWRITE);
     if (remote) {
-        LRESULT r = SendMessageA(bar, SB_GETTEXTA, 0, reinterpret_cast<LPARAM>(remote));
+        LRESULT r = SendMessageW(bar, SB_GETTEXTW, 0, reinterpret_cast<LPARAM>(remote));
         size_t length = LOWORD(r);
-        char local[size] = {};
+        wchar_t local[units] = {};
         SIZE_T got = 0;
-        if (length < size && ReadProcessMemory(process, remote, local, length, &got))
-            text.assign(local, got);
+        if (length < units &&
+            ReadProcessMemory(process, remote, local, length * sizeof(wchar_t), &got))
+            text.assign(local, got / sizeof(wchar_t));
         VirtualFreeEx(process, remote, 0, MEM_RELEASE);
     }
     CloseHandle(process);
     return text;
 }
 
-std::string from_hex(const char* hex) {
+// The text that Windows-1251 bytes given in hex stand for, in UTF-16.
+std::wstring from_hex(const char* hex) {
     std::string bytes;
     for (size_t i = 0; hex[i] && hex[i + 1]; i += 2) {
         char pair[3] = {hex[i], hex[i + 1], 0};
         bytes += char(std::strtoul(pair, nullptr, 16));
     }
-    return bytes;
+    std::wstring text(bytes.size(), L'\0');
+    const int n = MultiByteToWideChar(1251, 0, bytes.data(), int(bytes.size()), text.data(),
+                                      int(text.size()));
+    text.resize(n > 0 ? size_t(n) : 0);
+    return text;
 }
 
-std::string to_hex(const std::string& bytes) {
+// UTF-16 units in hex, for the failure messages.
+std::string to_hex(const std::wstring& text) {
     std::string hex;
-    char pair[3];
-    for (unsigned char c : bytes) {
-        std::snprintf(pair, sizeof pair, "%02X", c);
-        hex += pair;
+    char unit[6];
+    for (wchar_t c : text) {
+        std::snprintf(unit, sizeof unit, "%04X ", unsigned(c));
+        hex += unit;
     }
     return hex;
 }
 
-int check(const std::string& expected) {
+int check(const std::wstring& expected) {
     HWND main = nullptr;
     if (!wait_for([&] { return (main = find_main()) && IsWindowVisible(main); }))
         return fail("no visible window \"Kestrin\"");
-    HWND bar = FindWindowExA(main, nullptr, STATUSCLASSNAMEA, nullptr);
-    if (!bar) return fail("no status bar");
-    std::string text;
+    // The bar is made just after the window is shown.
+    HWND bar = nullptr;
+    if (!wait_for([&] { return (bar = FindWindowExA(main, nullptr, STATUSCLASSNAMEA, nullptr)); }))
+        return fail("no status bar");
+    std::wstring text;
     if (!wait_for([&] { return (text = status_text(bar)) == expected; })) {
         std::fprintf(stderr, "probe: status text %s, expected %s\n", to_hex(text).c_str(),
                      to_hex(expected).c_str());
@@ -124,15 +138,15 @@ int check(const std::string& expected) {
     return 0;
 }
 
-// The text of a window of another process, as bytes.
-std::string window_text(HWND h) {
-    char text[512] = {};
-    GetWindowTextA(h, text, sizeof text);
+// The text of a window of another process.
+std::wstring window_text(HWND h) {
+    wchar_t text[512] = {};
+    GetWindowTextW(h, text, int(std::size(text)));
     return text;
 }
 
 struct BoxSearch {
-    std::string title;
+    std::wstring title;
     HWND found;
 };
 
@@ -147,7 +161,7 @@ BOOL CALLBACK match_box(HWND h, LPARAM p) {
 
 // Waits for the program's message box, checks its texts, its owner and its
 // one button, then presses OK.
-int message(const std::string& title, const std::string& text) {
+int message(const std::wstring& title, const std::wstring& text) {
     BoxSearch search{title, nullptr};
     if (!wait_for([&] {
             EnumWindows(match_box, reinterpret_cast<LPARAM>(&search));
@@ -155,7 +169,7 @@ int message(const std::string& title, const std::string& text) {
         }))
         return fail("no message box with the expected title");
     HWND box = search.found;
-    std::string shown;
+    std::wstring shown;
     for (HWND c = GetWindow(box, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
         char name[16] = {};
         GetClassNameA(c, name, sizeof name);

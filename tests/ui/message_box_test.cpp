@@ -1,6 +1,7 @@
 // The message box under Windows (Wine) with a display: a probe thread finds
-// the box, reads it, checks the state of the program's windows while it is
-// up and presses OK. Every wait is bounded.
+// the box, reads its texts back in UTF-16, checks the state of the program's
+// windows while it is up and presses OK. Every wait is bounded; the test runs
+// under ru_RU.CP1251 and C.UTF-8.
 #include <algorithm>
 #include <string>
 #include <thread>
@@ -17,6 +18,9 @@ namespace {
 const char TITLE[] = "\xC8\xED\xF4\xEE\xF0\xEC\xE0\xF6\xE8\xFF";
 const char TEXT[] = "\xC4\xE0\xED\xED\xFB\xE5 \xF1 example.org \xED\xE5\xE4\xEE\xF1\xF2\xF3"
                     "\xEF\xED\xFB";
+// What the box must show, whatever the ANSI code page.
+const wchar_t SHOWN_TITLE[] = L"Информация";
+const wchar_t SHOWN_TEXT[] = L"Данные с example.org недоступны";
 constexpr DWORD PROBE_BUDGET_MS = 30000;
 
 LRESULT CALLBACK plain_procedure(HWND w, UINT m, WPARAM wp, LPARAM lp) {
@@ -66,8 +70,8 @@ bool make_foreground(HWND w) {
 
 struct Seen {
     bool found = false;
-    std::string title;
-    std::string text;
+    std::wstring title;
+    std::wstring text;
     int buttons = 0;
     int visible_icons = 0;
     HWND owner = nullptr;
@@ -95,7 +99,7 @@ void probe(DWORD box_thread, const std::vector<HWND>& watched, Seen* seen) {
     DWORD start = GetTickCount();
     HWND box = nullptr;
     while (!box && GetTickCount() - start < PROBE_BUDGET_MS) {
-        box = FindWindowA("#32770", TITLE);
+        box = FindWindowW(L"#32770", SHOWN_TITLE);
         if (!box) Sleep(10); // polling another thread's window; no event to wait for
     }
     if (!box) {
@@ -103,10 +107,10 @@ void probe(DWORD box_thread, const std::vector<HWND>& watched, Seen* seen) {
         return;
     }
     seen->found = true;
-    char buffer[256] = {};
-    GetWindowTextA(box, buffer, sizeof buffer);
+    wchar_t buffer[256] = {};
+    GetWindowTextW(box, buffer, int(std::size(buffer)));
     seen->title = buffer;
-    GetDlgItemTextA(box, 0xFFFF, buffer, sizeof buffer);
+    GetDlgItemTextW(box, 0xFFFF, buffer, int(std::size(buffer)));
     seen->text = buffer;
     EnumChildWindows(box, count_controls, reinterpret_cast<LPARAM>(seen));
     seen->owner = GetWindow(box, GW_OWNER);
@@ -133,8 +137,8 @@ TEST(MessageBoxShown, ForegroundWindowOwnsTheBoxAndIsEnabledAgainAfterOk) {
     Seen seen;
     EXPECT_EQ(shown_box({main_window.hwnd}, &seen), IDOK);
     ASSERT_TRUE(seen.found);
-    EXPECT_EQ(seen.title, TITLE);
-    EXPECT_EQ(seen.text, TEXT);
+    EXPECT_EQ(seen.title, SHOWN_TITLE);
+    EXPECT_EQ(seen.text, SHOWN_TEXT);
     EXPECT_EQ(seen.buttons, 1);
     EXPECT_EQ(seen.visible_icons, 0);
     EXPECT_EQ(seen.owner, main_window.hwnd);

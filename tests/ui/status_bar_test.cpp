@@ -1,6 +1,6 @@
 // Status bars on real windows under Wine: creation without a size event,
 // the field layout read back with SB_GETPARTS, texts read back with
-// SB_GETTEXT, layout only on real size changes, and clean-up with the window.
+// SB_GETTEXTW, layout only on real size changes, and clean-up with the window.
 #include <string>
 
 #include "app/status_text.h"
@@ -33,11 +33,12 @@ std::vector<int> parts(HWND bar) {
     return std::vector<int>(edges, edges + n);
 }
 
-// The text of a field and its drawing type (SBT_ flags).
-std::pair<std::string, int> text_of(HWND bar, int index) {
-    char buffer[512] = {};
-    LRESULT r = SendMessageA(bar, SB_GETTEXTA, index, LPARAM(buffer));
-    return {std::string(buffer, LOWORD(r)), HIWORD(r)};
+// The text of a field as the control holds it, in UTF-16, and its drawing
+// type (SBT_ flags).
+std::pair<std::wstring, int> text_of(HWND bar, int index) {
+    wchar_t buffer[512] = {};
+    LRESULT r = SendMessageW(bar, SB_GETTEXTW, index, LPARAM(buffer));
+    return {std::wstring(buffer, LOWORD(r)), HIWORD(r)};
 }
 
 TEST_F(StatusBarTest, CreationDocksTheBarAndQueuesNoSizeEvent) {
@@ -174,21 +175,21 @@ struct TextCase {
     const char* text;
     int32_t flags;
     int32_t visual_styles;
-    std::string shown;
+    std::wstring shown;
     int type;
 };
 
 const TextCase TEXT_CASES[] = {
-    {"left-aligned as given", "abc", 0, 0, "abc", 0},
-    {"centred after one TAB", "abc", 4, 0, "\tabc", 0},
-    {"right-aligned after two TABs", "abc", 8, 0, "\t\tabc", 0},
-    {"right-aligned with visual styles adds four blanks", "abc", 8, 1, "\t\tabc    ", 0},
-    {"centring wins over right", "abc", 12, 0, "\tabc", 0},
-    {"raised border", "abc", 1, 0, "abc", SBT_POPOUT},
-    {"no border", "abc", 2, 0, "abc", SBT_NOBORDERS},
-    {"raised wins over no border", "abc", 3, 0, "abc", SBT_POPOUT},
-    {"null text is empty", nullptr, 0, 0, "", 0},
-    {"null text centred is one TAB", nullptr, 4, 0, "\t", 0},
+    {"left-aligned as given", "abc", 0, 0, L"abc", 0},
+    {"centred after one TAB", "abc", 4, 0, L"\tabc", 0},
+    {"right-aligned after two TABs", "abc", 8, 0, L"\t\tabc", 0},
+    {"right-aligned with visual styles adds four blanks", "abc", 8, 1, L"\t\tabc    ", 0},
+    {"centring wins over right", "abc", 12, 0, L"\tabc", 0},
+    {"raised border", "abc", 1, 0, L"abc", SBT_POPOUT},
+    {"no border", "abc", 2, 0, L"abc", SBT_NOBORDERS},
+    {"raised wins over no border", "abc", 3, 0, L"abc", SBT_POPOUT},
+    {"null text is empty", nullptr, 0, 0, L"", 0},
+    {"null text centred is one TAB", nullptr, 4, 0, L"\t", 0},
 };
 
 TEST_F(StatusBarTest, AppearanceFlagsShapeTheTextAndBorder) {
@@ -206,21 +207,26 @@ TEST_F(StatusBarTest, AppearanceFlagsShapeTheTextAndBorder) {
         EXPECT_EQ(status_bar_record(2)->fields[1].appearance, c.flags);
     }
     visual_styles = probed;
-    EXPECT_EQ(text_of(bar, 0).first, "") << "the other field is untouched";
+    EXPECT_EQ(text_of(bar, 0).first, L"") << "the other field is untouched";
 }
 
-TEST_F(StatusBarTest, ProgramsStatusTextArrivesAsTabAndTheWindows1251Bytes) {
-    ASSERT_EQ(GetACP(), 1251u);
+// The program's Windows-1251 texts read as the Russian words under every
+// ANSI code page (the test runs under ru_RU.CP1251 and C.UTF-8).
+TEST_F(StatusBarTest, ProgramsStatusTextsReadAsRussianWhateverTheCodePage) {
+    SCOPED_TRACE("ANSI code page " + std::to_string(GetACP()));
     open_with_bar();
     add_status_field(350);
-    EXPECT_EQ(set_status_text(2, 0, STATUS_WRITTEN, 4), 1);
-    const std::string expected =
-        "\t\xD4\xE0\xE9\xEB\x20\x20\x2A\x6E\x6F\x72\x61\x64\x5F\x4D\x32\x2E\x74\x78\x74\x2A\x20"
-        "\xE7\xE0\xE3\xF0\xF3\xE6\xE5\xED";
-    ASSERT_EQ(expected.size(), 30u);
-    auto [shown, type] = text_of(bar, 0);
-    EXPECT_EQ(shown, expected);
-    EXPECT_EQ(type, 0) << "the control's default sunken border";
+    const std::pair<const char*, std::wstring> cases[] = {
+        {STATUS_WRITTEN, L"\tФайл  *norad_M2.txt* загружен"},
+        {STATUS_NOT_UPDATED, L"\tФайл  *norad_M2.txt* не обновлён"},
+        {"\xC0\xFF\xA8\xB8\xB9", L"\tАяЁё№"}, // the alphabet's ends, Ё, ё and №
+    };
+    for (const auto& [text, expected] : cases) {
+        EXPECT_EQ(set_status_text(2, 0, text, 4), 1);
+        auto [shown, type] = text_of(bar, 0);
+        EXPECT_EQ(shown, expected);
+        EXPECT_EQ(type, 0) << "the control's default sunken border";
+    }
 }
 
 TEST_F(StatusBarTest, TextForAMissingBarOrFieldIsRefused) {
@@ -230,7 +236,7 @@ TEST_F(StatusBarTest, TextForAMissingBarOrFieldIsRefused) {
     EXPECT_EQ(set_status_text(2, 1, "x", 0), 0) << "only one field";
     EXPECT_EQ(set_status_text(2, -1, "x", 0), 0);
     EXPECT_EQ(set_status_text(2, 300, "x", 0), 0);
-    EXPECT_EQ(text_of(bar, 0).first, "");
+    EXPECT_EQ(text_of(bar, 0).first, L"");
 }
 
 // Counts what reaches the status window.
@@ -289,7 +295,7 @@ TEST_F(StatusBarTest, FieldsGrowByEightUpTo256) {
     // Index 255 is the control's simple-mode text (SB_SIMPLEID), so 254 is
     // the last field whose text the control keeps.
     EXPECT_EQ(set_status_text(2, 254, "last", 0), 1);
-    EXPECT_EQ(text_of(bar, 254).first, "last");
+    EXPECT_EQ(text_of(bar, 254).first, L"last");
 }
 
 TEST_F(StatusBarTest, BarGoesWithItsWindow) {
@@ -317,7 +323,7 @@ TEST_F(StatusBarTest, OlderBarOfTheSameParentIsFreedAsItself) {
     EXPECT_EQ(status_bar_record(2), nullptr);
     ASSERT_NE(status_bar_record(5), nullptr) << "the newer bar lives on";
     EXPECT_EQ(set_status_text(5, 0, "still here", 0), 1);
-    EXPECT_EQ(text_of(newer, 0).first, "still here");
+    EXPECT_EQ(text_of(newer, 0).first, L"still here");
     EXPECT_EQ(GetPropA(parent, "vx_statusbar_id"), reinterpret_cast<HANDLE>(6));
     EXPECT_NE(free_status_bar(ANY_OBJECT), 0);
     EXPECT_EQ(status_bar_record(5), nullptr);
@@ -331,7 +337,7 @@ TEST_F(StatusBarTest, DynamicBarIsNamedByItsRecord) {
     EXPECT_EQ(status_bar_record(n), reinterpret_cast<StatusBarRecord*>(n));
     add_status_field(120);
     EXPECT_EQ(set_status_text(n, 0, "dyn", 4), 1);
-    EXPECT_EQ(text_of(status_bar_record(n)->window, 0).first, "\tdyn");
+    EXPECT_EQ(text_of(status_bar_record(n)->window, 0).first, L"\tdyn");
 }
 
 TEST_F(StatusBarTest, VisualStylesFollowTheCommonControlsVersionAndTheme) {
