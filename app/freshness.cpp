@@ -14,7 +14,7 @@ std::string_view next_line(std::string_view bytes, size_t* at) {
     *at = end;
     if (*at < bytes.size() && bytes[*at] == '\r') ++*at;
     if (*at < bytes.size() && bytes[*at] == '\n') ++*at;
-    return bytes.substr(start, end - start);
+    return std::string_view(bytes.data() + start, end - start);
 }
 
 uint64_t value_of(const FILETIME& t) {

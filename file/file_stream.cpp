@@ -113,7 +113,10 @@ int32_t buffered_write(FileStream* f, const void* source, int32_t n) {
         f->count -= n;
         return n;
     }
-    flush_buffer(f);
+    // Bytes that did not reach the file are not taken for written: a full
+    // disk shows in the count, not later or never.
+    const int32_t pending = f->buffer_size - f->count;
+    if (flush_buffer(f) != pending) return 0;
     if (n >= f->buffer_size) return int32_t(os_write(f->handle, source, n));
     std::memcpy(f->buffer, source, n);
     f->count -= n;

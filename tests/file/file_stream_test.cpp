@@ -7,6 +7,10 @@
 #include "file/file_stream.h"
 #include "tests/support/test_support.h"
 
+#ifndef _WIN32
+#include "platform/faults.h"
+#endif
+
 namespace {
 
 struct FileStreamTest : ::testing::Test {
@@ -270,5 +274,20 @@ TEST_F(FileStreamTest, UnbufferedFilesReadAndWriteTheSameBytes) {
     }
     EXPECT_EQ(lines, (Lines{"p", "q", "r", "s"}));
 }
+
+#ifndef _WIN32
+// A write that fills the buffer writes out what it held; when that fails (a
+// full disk), the write reports nothing taken instead of the bytes it keeps.
+TEST_F(FileStreamTest, AFailedFlushShowsInTheWriteThatCausedIt) {
+    const std::string path = dir.file("full.txt");
+    ASSERT_NE(create_file(0, path.c_str()), 0);
+    const std::string line(3000, 'x');
+    EXPECT_EQ(write_line(0, line.c_str()), 3002);
+    posix_fail_nth(FaultCall::write_file, 1);
+    EXPECT_LT(write_line(0, line.c_str()), 3002);
+    posix_fail_nth(FaultCall::write_file, 0);
+    EXPECT_EQ(close_file(0), 1);
+}
+#endif
 
 } // namespace
