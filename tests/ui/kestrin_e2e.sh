@@ -15,6 +15,7 @@ set -euo pipefail
 exe=$1 probe=$2 testdata=$3 artifacts=$4 site=$5
 here=$(cd "$(dirname "$0")" && pwd)
 wine_run="$here/../../scripts/wine-run.sh"
+source "$here/../../scripts/wine-env.sh" # WINEPREFIX, where Wine keeps the user's folders
 [ -n "${DISPLAY:-}" ] || { echo "e2e: no DISPLAY"; exit 1; }
 mkdir -p "$artifacts"
 
@@ -68,30 +69,46 @@ previous="$work/previous.txt"
 { printf 'METEOR-M2 2\r\n'; grep -A2 '^NOAA 18 ' "$catalogue" | tail -n 2; } >"$previous"
 
 # One run of the program in a fresh directory that holds an earlier
-# norad_M2.txt (dated 3 hours ago, so it is asked for again, or just now, so
-# it is not) and a stale tmp1 (left by a killed run, never to be taken for
-# this run's catalogue).
+# norad_M2.txt, dated 3 hours ago so that it is asked for again, and a stale
+# tmp1 (left by a killed run, never to be taken for this run's catalogue).
+# Afterwards the directory holds the program and norad_M2.txt, nothing else.
 #   run_case NAME MODE(counted|chunked|cut|csv|refuse|none) ENTRY STATUS_HEX
-#            BOX(yes|no) RESULT(new|previous) [fresh]
+#            BOX(yes|no) RESULT(new|previous) [SITUATION]
+# SITUATION: fresh (norad_M2.txt written just now: nothing may be asked),
+# held (a reader holds norad_M2.txt open without delete sharing), tmp1_folder
+# (a folder named tmp1 stands beside the program).
 run_case() {
-  local name=$1 mode=$2 served=$3 status=$4 box=$5 result=$6 fresh=${7:-}
-  local dir server_pid="" started
+  local name=$1 mode=$2 served=$3 status=$4 box=$5 result=$6 situation=${7:-}
+  local dir side server_pid="" holder_pid="" started
   dir=$(mktemp -d)
+  side=$(mktemp -d)
   cp "$exe" "$dir/kestrin.exe"
-  if [ -n "$fresh" ]; then
+  local left_behind="kestrin.exe norad_M2.txt"
+  if [ "$situation" = fresh ]; then
     cp "$expected_file" "$dir/norad_M2.txt"
   else
     cp "$previous" "$dir/norad_M2.txt"
     touch -d '3 hours ago' "$dir/norad_M2.txt"
-    cat "$catalogue" >"$dir/tmp1"
+    if [ "$situation" = tmp1_folder ]; then
+      mkdir "$dir/tmp1"
+      left_behind="kestrin.exe norad_M2.txt tmp1"
+    else
+      cat "$catalogue" >"$dir/tmp1"
+    fi
   fi
-  cp -p "$dir/norad_M2.txt" "$dir/before.txt"
+  cp -p "$dir/norad_M2.txt" "$side/before.txt"
   echo "== $name"
   if [ "$mode" != none ]; then
-    python3 "$catalogue_host" "$port" "$mode" "$served" "$dir/ready" "$dir/requests" &
+    python3 "$catalogue_host" "$port" "$mode" "$served" "$side/ready" "$side/requests" &
     server_pid=$!
-    for _ in $(seq 100); do [ -e "$dir/ready" ] && break; sleep 0.1; done
-    check test -e "$dir/ready"
+    for _ in $(seq 100); do [ -e "$side/ready" ] && break; sleep 0.1; done
+    check test -e "$side/ready"
+  fi
+  if [ "$situation" = held ]; then
+    "$wine_run" "$probe" hold "$dir/norad_M2.txt" 60000 </dev/null >"$side/holder" 2>&1 &
+    holder_pid=$!
+    for _ in $(seq 300); do grep -q holding "$side/holder" && break; sleep 0.1; done
+    check grep -q holding "$side/holder"
   fi
   started=$EPOCHREALTIME
   (cd "$dir" && exec "$wine_run" kestrin.exe </dev/null >/dev/null 2>&1) &
@@ -103,7 +120,9 @@ run_case() {
   fi
   if out=$("$wine_run" "$probe" check "$status" </dev/null 2>&1 | tr -d '\r'); then
     echo "$out"
-    LC_ALL=C awk -v a="$started" -v b="$EPOCHREALTIME" 'BEGIN { printf "time to the status text: %.2f s\n", b - a }'
+    local ended=$EPOCHREALTIME # its decimal mark follows the locale
+    LC_ALL=C awk -v a="${started/,/.}" -v b="${ended/,/.}" \
+      'BEGIN { printf "time to the status text: %.2f s\n", b - a }'
     read -r _ left top width height < <(grep '^frame' <<<"$out")
     check acp_fits_locale "$(sed -n 's/^acp //p' <<<"$out")"
     import -window root -crop "${width}x${height}+${left}+${top}" +repage \
@@ -117,24 +136,30 @@ run_case() {
   wait_exit "$pid"
   echo "exit code: $rc"
   check test "$rc" = 0
-  check test ! -e "$dir/tmp1"
+  if [ -n "$holder_pid" ]; then
+    kill "$holder_pid" 2>/dev/null || true
+    wait "$holder_pid" 2>/dev/null || true
+  fi
+  check test "$(cd "$dir" && ls -A | sort | tr '\n' ' ')" = "$left_behind "
+  # The catalogue fetched through the user's temporary directory is gone too.
+  check test -z "$(find "$WINEPREFIX/drive_c/users" -name kestrin_tmp1 2>/dev/null)"
   if [ "$result" = new ]; then
     check cmp "$dir/norad_M2.txt" "$expected_file"
   else
-    check cmp "$dir/norad_M2.txt" "$dir/before.txt"
-    check test ! "$dir/norad_M2.txt" -nt "$dir/before.txt"
+    check cmp "$dir/norad_M2.txt" "$side/before.txt"
+    check test ! "$dir/norad_M2.txt" -nt "$side/before.txt"
   fi
   if [ -n "$server_pid" ]; then
     kill "$server_pid" 2>/dev/null || true
     wait "$server_pid" 2>/dev/null || true
     # One request per run, and none while the file is fresh.
-    if [ -n "$fresh" ]; then
-      check test ! -s "$dir/requests"
+    if [ "$situation" = fresh ]; then
+      check test ! -s "$side/requests"
     else
-      check test "$(cat "$dir/requests")" = "$request_line"
+      check test "$(cat "$side/requests")" = "$request_line"
     fi
   fi
-  rm -rf "$dir"
+  rm -rf "$dir" "$side"
 }
 
 # Without a display no window can be opened: the program must end at once
@@ -163,6 +188,8 @@ run_case csv_answer csv "$entry" "$not_updated" no previous
 run_case cut_in_a_line cut "$entry" "$not_updated" no previous
 run_case name_missing counted "$without_name" "$not_updated" no previous
 run_case current counted "$entry" "$current" no previous fresh
+run_case held_by_a_reader counted "$entry" "$not_updated" no previous held
+run_case tmp1_is_a_folder counted "$entry" "$written" no new tmp1_folder
 no_window_case
 [ "$failures" = 0 ] && echo "e2e: all checks passed"
 exit "$failures"

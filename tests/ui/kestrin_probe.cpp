@@ -9,6 +9,7 @@
 //   kestrin_probe check HEXBYTES   prints "frame LEFT TOP WIDTH HEIGHT", "acp N"
 //   kestrin_probe message HEXTITLE HEXTEXT   checks the message box, presses OK
 //   kestrin_probe close
+//   kestrin_probe hold PATH MS   holds PATH open (read sharing only) for MS ms
 #include <windows.h>
 #include <commctrl.h>
 
@@ -202,12 +203,29 @@ int close() {
     return 0;
 }
 
+// Holds a file open for reading with read sharing only, as a reader that
+// does not allow the file to be deleted or replaced; says "holding" once it
+// does, and lets go after ms milliseconds.
+int hold(const char* path, DWORD ms) {
+    HANDLE f = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (f == INVALID_HANDLE_VALUE) return fail("cannot open the file to hold");
+    std::printf("holding\n");
+    std::fflush(stdout);
+    Sleep(ms);
+    CloseHandle(f);
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
+    if (argc == 4 && std::strcmp(argv[1], "hold") == 0)
+        return hold(argv[2], DWORD(std::strtoul(argv[3], nullptr, 10)));
     if (argc == 3 && std::strcmp(argv[1], "check") == 0) return check(from_hex(argv[2]));
     if (argc == 2 && std::strcmp(argv[1], "close") == 0) return close();
     if (argc == 4 && std::strcmp(argv[1], "message") == 0)
         return message(from_hex(argv[2]), from_hex(argv[3]));
-    return fail("usage: kestrin_probe check HEXBYTES | message HEXTITLE HEXTEXT | close");
+    return fail("usage: kestrin_probe check HEXBYTES | message HEXTITLE HEXTEXT | close | "
+                "hold PATH MS");
 }
