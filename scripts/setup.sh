@@ -7,7 +7,7 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cache="$root/.cache"
 
-packages=(g++-mingw-w64-i686 wine wine32:i386 fonts-wine xvfb xdotool cmake
+packages=(g++-mingw-w64-i686 wine wine32:i386 fonts-wine xvfb xauth xdotool cmake
           googletest libjpeg62-turbo-dev libjpeg-turbo-progs dpkg-dev x11-apps imagemagick
           locales)
 
