@@ -2,8 +2,10 @@
 
 #include <cstdio>
 #include <cstring>
+#include <new>
 
 #include "core/runtime.h"
+#include "http/response.h"
 #include "http/url.h"
 
 namespace {
@@ -37,61 +39,6 @@ int32_t receive_until(Connection* c, char* buffer, int32_t size, uint64_t deadli
     }
 }
 
-bool starts_with_nocase(const char* line, const char* name) {
-    for (; *name; line++, name++) {
-        char a = *line;
-        if (a >= 'A' && a <= 'Z') a = char(a - 'A' + 'a');
-        if (a != *name) return false;
-    }
-    return true;
-}
-
-bool is_blank(char c) {
-    return c == ' ' || c == '\t';
-}
-
-// A Content-Length value: a run of decimal digits, blanks around it allowed,
-// that fits the 31-character field and 31 bits; -1 for anything else.
-int32_t content_length_value(const char* value) {
-    while (is_blank(*value))
-        value++;
-    size_t n = std::strlen(value);
-    while (n > 0 && is_blank(value[n - 1]))
-        n--;
-    if (n == 0 || n > 31) return -1;
-    int64_t v = 0;
-    for (size_t i = 0; i < n; i++) {
-        if (value[i] < '0' || value[i] > '9') return -1;
-        v = v * 10 + (value[i] - '0');
-        if (v > INT32_MAX) return -1;
-    }
-    return int32_t(v);
-}
-
-// A chunk size: blanks skipped, an optional 0x, hex digits up to the first
-// other character (an extension after ";" is ignored); no digits read as 0.
-// -1 when the number does not fit 31 bits.
-int32_t chunk_size_value(const char* line) {
-    while (*line == ' ' || (*line >= '\t' && *line <= '\r'))
-        line++;
-    if (line[0] == '0' && (line[1] == 'x' || line[1] == 'X')) line += 2;
-    int64_t v = 0;
-    for (;; line++) {
-        int d;
-        if (*line >= '0' && *line <= '9')
-            d = *line - '0';
-        else if (*line >= 'a' && *line <= 'f')
-            d = *line - 'a' + 10;
-        else if (*line >= 'A' && *line <= 'F')
-            d = *line - 'A' + 10;
-        else
-            break;
-        v = v * 16 + d;
-        if (v > INT32_MAX) return -1;
-    }
-    return int32_t(v);
-}
-
 // Port text as a decimal integer: leading white space and a sign accepted,
 // digits up to the first other character; the low 16 bits are the port.
 uint16_t port_value(const char* text) {
@@ -105,137 +52,88 @@ uint16_t port_value(const char* text) {
     return uint16_t(negative ? 0u - v : v);
 }
 
-// The layout of the one work buffer: the request first, then the response
-// head, the read window and the chunk-size line.
-constexpr int32_t WINDOW_AT = HEAD_LIMIT + 1;
-constexpr int32_t LINE_AT = WINDOW_AT + READ_BLOCK + 1;
-constexpr int32_t WORK_SIZE = LINE_AT + CHUNK_LINE_LIMIT + 1;
-
-// Received bytes not yet taken, in the read window. No read waits past the
-// transfer's end.
-struct Stream {
+// Received bytes are read no more than a block at a time; those the socket
+// already holds are taken without asking whether it is readable. No read
+// waits past the transfer's end.
+struct Reader {
     Connection* connection;
-    char* window;
-    int32_t position;
-    int32_t end;
     uint64_t transfer_end;
-    bool overrun; // a read was cut by the transfer's end
+    int32_t waiting; // bytes the socket was last known to hold
+    bool overrun;    // a read was cut by the transfer's end
 };
 
-// A read's own budget, cut at the transfer's end.
-uint64_t read_deadline(uint64_t transfer_end, int32_t budget_seconds) {
-    const uint64_t own = now_ms() + uint64_t(budget_seconds) * 1000;
-    return own < transfer_end ? own : transfer_end;
-}
-
-int32_t at_hand(const Stream& s) {
-    return s.end - s.position;
-}
-
-// Reads up to max bytes into the empty window; false when nothing came.
-bool refill(Stream& s, int32_t max, uint64_t deadline) {
-    if (at_hand(s) > 0) return true;
-    s.position = s.end = 0;
-    // Past the transfer's end even bytes that are waiting are not taken.
-    const bool cut_at_end = deadline >= s.transfer_end;
-    if (cut_at_end) deadline = s.transfer_end;
-    if (now_ms() <= deadline)
-        s.end =
-            receive_until(s.connection, s.window, max < READ_BLOCK ? max : READ_BLOCK, deadline);
-    if (s.end == 0 && cut_at_end && now_ms() > s.transfer_end) s.overrun = true;
-    return s.end > 0;
-}
-
-// The next line (without its LF, or CR LF) into line, zero-terminated; false
-// when the stream ends first or the line outgrows the limit.
-bool read_line(Stream& s, char* line, uint64_t deadline) {
-    int32_t n = 0;
-    for (;;) {
-        if (!refill(s, READ_BLOCK, deadline)) return false;
-        const char* from = s.window + s.position;
-        const auto* lf = static_cast<const char*>(std::memchr(from, '\n', size_t(at_hand(s))));
-        const int32_t take = lf ? int32_t(lf - from) : at_hand(s);
-        if (n + take > CHUNK_LINE_LIMIT) return false;
-        std::memcpy(line + n, from, size_t(take));
-        n += take;
-        s.position += take;
-        if (lf) {
-            s.position++;
-            if (n > 0 && line[n - 1] == '\r') n--;
-            line[n] = 0;
-            return true;
-        }
+int32_t receive_ready(Reader& r, char* buffer, int32_t max, uint64_t deadline) {
+    if (r.waiting <= 0) r.waiting = connection_waiting(r.connection);
+    if (r.waiting <= 0) return receive_until(r.connection, buffer, max, deadline);
+    const int32_t n = connection_receive(r.connection, buffer, max < r.waiting ? max : r.waiting);
+    if (n <= 0) {
+        r.waiting = 0;
+        return 0;
     }
+    r.waiting -= n;
+    return n;
 }
 
-// The body's destination, created when the first piece is ready.
+// Up to max bytes within budget seconds, cut at the transfer's end; 0 when
+// nothing came.
+int32_t read_block(Reader& r, char* buffer, int32_t max, int32_t budget_seconds) {
+    uint64_t deadline = now_ms() + uint64_t(budget_seconds) * 1000;
+    // Past the transfer's end even bytes that are waiting are not taken.
+    const bool cut_at_end = deadline >= r.transfer_end;
+    if (cut_at_end) deadline = r.transfer_end;
+    int32_t n = 0;
+    if (now_ms() <= deadline) n = receive_ready(r, buffer, max, deadline);
+    if (n == 0 && cut_at_end && now_ms() > r.transfer_end) r.overrun = true;
+    return n;
+}
+
+// The body's destination, created when the first piece is due. Body bytes
+// gather in one buffer that is written when full and at the end; total
+// counts what was handed over.
 struct Output {
     const char* path;
     HANDLE file;
+    char* buffer;
+    int32_t buffered;
     int32_t total;
 };
 
-bool write_piece(Output& out, const char* data, int32_t n) {
-    if (!out.file) {
-        HANDLE f = CreateFileA(out.path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                               CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (f == INVALID_HANDLE_VALUE) return false;
-        out.file = f;
-    }
+bool create_output(Output& out) {
+    HANDLE f = CreateFileA(out.path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                           CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (f == INVALID_HANDLE_VALUE) return false;
+    out.file = f;
+    return true;
+}
+
+// Write errors are not detected: the count is what was handed to the file.
+void flush_output(Output& out) {
+    if (out.buffered == 0) return;
     DWORD written = 0;
-    WriteFile(out.file, data, DWORD(n), &written, nullptr);
+    WriteFile(out.file, out.buffer, DWORD(out.buffered), &written, nullptr);
+    out.buffered = 0;
+}
+
+void put_body(Output& out, const char* data, int32_t n) {
     out.total += n;
-    return true;
-}
-
-// Writes up to remaining bytes: first those at hand, then fresh reads with
-// their own budget each, until remaining is 0 or a read brings nothing.
-// False when the file cannot be created.
-bool copy_body(Stream& s, Output& out, int32_t remaining, int32_t budget_seconds, bool* cut) {
-    int32_t piece = at_hand(s) < remaining ? at_hand(s) : remaining;
-    if (!write_piece(out, s.window + s.position, piece)) return false;
-    s.position += piece;
-    remaining -= piece;
-    *cut = false;
-    while (remaining > 0) {
-        if (!refill(s, remaining, now_ms() + uint64_t(budget_seconds) * 1000)) {
-            *cut = true;
-            return true;
-        }
-        piece = at_hand(s) < remaining ? at_hand(s) : remaining;
-        write_piece(out, s.window + s.position, piece);
-        s.position += piece;
-        remaining -= piece;
-    }
-    return true;
-}
-
-// True when a chunk-size line is the last chunk's: a zero, not garbage.
-bool last_chunk_line(const char* line) {
-    while (*line == ' ' || *line == '\t')
-        line++;
-    return *line == '0';
-}
-
-// A chunked body, decoded: bytes beyond a chunk's data are kept for the next
-// size line. Ends at size 0, at a size line that cannot be read, or when a
-// chunk is cut short; the result is what was written. *complete is set when
-// the last chunk came.
-bool copy_chunked(Stream& s, Output& out, char* line, bool* complete) {
-    for (;;) {
-        if (!read_line(s, line, now_ms() + uint64_t(READ_BUDGET) * 1000)) return true;
-        int32_t size = chunk_size_value(line);
-        if (size == 0) *complete = last_chunk_line(line);
-        if (size <= 0) return true;
-        // The count is a 31-bit number: the body ends where it would overflow.
-        if (size > INT32_MAX - out.total) size = INT32_MAX - out.total;
-        bool cut = false;
-        if (!copy_body(s, out, size, READ_BUDGET, &cut)) return false;
-        if (cut || out.total == INT32_MAX) return true;
-        // The line end after the chunk's data.
-        if (!read_line(s, line, now_ms() + uint64_t(READ_BUDGET) * 1000)) return true;
+    while (n > 0) {
+        const int32_t room = OUTPUT_BUFFER - out.buffered;
+        const int32_t take = n < room ? n : room;
+        std::memcpy(out.buffer + out.buffered, data, size_t(take));
+        out.buffered += take;
+        data += take;
+        n -= take;
+        if (out.buffered == OUTPUT_BUFFER) flush_output(out);
     }
 }
+
+// The work buffer once the request is sent: the parser, the read window and
+// the output buffer.
+struct WorkArea {
+    ResponseParser parser;
+    char window[READ_BLOCK + 1];
+    char output[OUTPUT_BUFFER];
+};
 
 // What one download holds, released in this order: path, work buffer,
 // connection, site, URL copy.
@@ -255,37 +153,30 @@ void release(Download& d) {
     heap_free(d.url);
 }
 
-// Reads until the empty line that ends the response head; its length (up to
-// and including that line), or 0 when the head does not end within the limit
-// or the server stops first. *received is every byte read.
-int32_t read_head(Connection* c, char* head, int32_t* received, uint64_t transfer_end) {
-    int32_t have = 0, line_start = 0, scan = 0;
-    for (;;) {
-        const int32_t room = HEAD_LIMIT - have;
-        if (room <= 0 || now_ms() > transfer_end) return 0;
-        const int32_t n = receive_until(c, head + have, room < READ_BLOCK ? room : READ_BLOCK,
-                                        read_deadline(transfer_end, READ_BUDGET));
-        if (n == 0) return 0;
-        have += n;
-        *received = have;
-        for (; scan < have; scan++) {
-            if (head[scan] != '\n') continue;
-            int32_t length = scan - line_start;
-            if (length > 0 && head[scan - 1] == '\r') length--;
-            if (length == 0 && line_start > 0) return scan + 1;
-            line_start = scan + 1;
+// Reads, feeds the parser and writes what it shows as body, until the
+// response is refused or its body ends. False when the file cannot be made.
+bool transfer(Reader& reader, WorkArea* area, Output& out) {
+    ResponseParser& p = area->parser;
+    while (response_open(p)) {
+        // A body read until close ends after a short silence.
+        const int32_t budget = p.state == ResponseState::body && p.framing == Framing::until_close
+                                   ? UNTIL_CLOSE_BUDGET
+                                   : READ_BUDGET;
+        const int32_t wanted = response_wanted(&p);
+        const int32_t n =
+            read_block(reader, area->window, wanted < READ_BLOCK ? wanted : READ_BLOCK, budget);
+        if (n == 0) {
+            response_end(&p, reader.overrun);
+            return true;
+        }
+        for (int32_t at = 0; at < n && response_open(p);) {
+            const ResponsePiece piece = response_feed(&p, area->window + at, n - at);
+            at += piece.consumed;
+            if (p.body_begun && !out.file && !create_output(out)) return false;
+            put_body(out, piece.body, piece.body_length);
         }
     }
-}
-
-// Ends the head line at line at its LF (dropping one CR before it) and
-// returns the next line, or null when the text has no LF left.
-char* cut_head_line(char* line) {
-    char* end = std::strchr(line, '\n');
-    if (!end) return nullptr;
-    *end = 0;
-    if (end > line && end[-1] == '\r') end[-1] = 0;
-    return end + 1;
+    return true;
 }
 
 int32_t run(Download& d, const char* url, const char* file_path, bool* complete,
@@ -314,9 +205,9 @@ int32_t run(Download& d, const char* url, const char* file_path, bool* complete,
     // Sized to the request, whatever the URL's length.
     const size_t request_length = std::strlen(request_format) - 6 + std::strlen(path) +
                                   std::strlen(d.site) + std::strlen(suffix);
-    if (request_length >= size_t(INT32_MAX) - WORK_SIZE) return 0;
-    const size_t work_size =
-        request_length + 1 > size_t(WORK_SIZE) ? request_length + 1 : size_t(WORK_SIZE);
+    constexpr size_t area_size = sizeof(WorkArea);
+    if (request_length >= size_t(INT32_MAX) - area_size) return 0;
+    const size_t work_size = request_length + 1 > area_size ? request_length + 1 : area_size;
     d.work = static_cast<char*>(heap_alloc(work_size));
     if (!d.work) return 0;
     std::snprintf(d.work, work_size, request_format, path, d.site, suffix);
@@ -324,50 +215,19 @@ int32_t run(Download& d, const char* url, const char* file_path, bool* complete,
     const uint64_t transfer_end =
         now_ms() + uint64_t(transfer_budget > 0 ? transfer_budget : 0) * 1000;
 
-    // The head, then the status line and the header lines.
-    int32_t received = 0;
-    const int32_t head_length = read_head(d.connection, d.work, &received, transfer_end);
-    if (head_length == 0) return 0;
-    Stream body{d.connection, d.work + WINDOW_AT, 0, received - head_length, transfer_end, false};
-    std::memcpy(body.window, d.work + head_length, size_t(body.end));
-    d.work[head_length] = 0;
-
-    // Head lines end where read_head found them, at LF with an optional CR
-    // before it. A zero byte in the head fails: no line rule can place it.
-    if (std::memchr(d.work, 0, size_t(head_length))) return 0;
-    char* line = d.work;
-    char* next = cut_head_line(line);
-    if (!std::strstr(line, "200") && !std::strstr(line, "302")) return 0;
-    int32_t content_length = -1;
-    bool chunked = false;
-    for (line = next; line; line = next) {
-        next = cut_head_line(line);
-        if (!*line) break;
-        if (starts_with_nocase(line, "transfer-encoding:")) {
-            if (std::strstr(line, "chunked")) chunked = true;
-        } else if (starts_with_nocase(line, "content-length:")) {
-            content_length = content_length_value(line + 15);
-            if (content_length < 0) return 0;
-        }
+    // The request is sent: the work buffer holds the parser and buffers now.
+    WorkArea* area = new (d.work) WorkArea;
+    response_start(&area->parser);
+    Reader reader{d.connection, transfer_end, 0, false};
+    Output out{file_path, nullptr, area->output, 0, 0};
+    const bool made = transfer(reader, area, out);
+    if (out.file) {
+        flush_output(out);
+        CloseHandle(out.file);
     }
-
-    // The body: counted (a Content-Length decides, chunked or not), chunked,
-    // or until the server closes.
-    Output out{file_path, nullptr, 0};
-    bool ok, cut = false, last_chunk = false;
-    if (content_length >= 0) {
-        ok = copy_body(body, out, content_length, READ_BUDGET, &cut);
-        *complete = ok && !cut;
-    } else if (chunked) {
-        ok = copy_chunked(body, out, d.work + LINE_AT, &last_chunk);
-        *complete = ok && last_chunk;
-    } else {
-        // Unframed: the server's close (or silence) is its only end.
-        ok = copy_body(body, out, UNTIL_CLOSE_LIMIT, UNTIL_CLOSE_BUDGET, &cut);
-        *complete = ok && !body.overrun;
-    }
-    if (out.file) CloseHandle(out.file);
-    return ok ? out.total : 0;
+    if (!made || area->parser.state == ResponseState::refused) return 0;
+    *complete = area->parser.state == ResponseState::complete;
+    return out.total;
 }
 
 } // namespace

@@ -5,16 +5,15 @@
 
 #include <cstdint>
 
+#include "http/response.h"
 #include "net/connection.h"
 
-constexpr int32_t READ_BLOCK = 2048;       // a read never asks for more
-constexpr int32_t HEAD_LIMIT = 65536;      // a response head longer than this fails
-constexpr int32_t CHUNK_LINE_LIMIT = 4096; // a longer chunk-size line ends the body
-constexpr int32_t SEND_BUDGET = 10;        // seconds
-constexpr int32_t READ_BUDGET = 10;        // seconds, per read
-constexpr int32_t TRANSFER_BUDGET = 30;    // seconds, from the request sent to the body's end
-constexpr int32_t UNTIL_CLOSE_BUDGET = 1;  // seconds of silence that end such a body
-constexpr int32_t UNTIL_CLOSE_LIMIT = 1000000000;
+constexpr int32_t READ_BLOCK = 2048;      // a read never asks for more
+constexpr int32_t OUTPUT_BUFFER = 65536;  // body bytes are written to the file in runs this long
+constexpr int32_t SEND_BUDGET = 10;       // seconds
+constexpr int32_t READ_BUDGET = 10;       // seconds, per read
+constexpr int32_t TRANSFER_BUDGET = 30;   // seconds, from the request sent to the body's end
+constexpr int32_t UNTIL_CLOSE_BUDGET = 1; // seconds of silence that end such a body
 constexpr int32_t POLL_PERIOD = 100;      // ms, longest wait between looks at a connection
 constexpr int32_t SEND_RETRY_PERIOD = 50; // ms
 

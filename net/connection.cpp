@@ -179,6 +179,14 @@ int32_t connection_event(Connection* c) {
     return EVENT_DATA;
 }
 
+int32_t connection_waiting(Connection* c) {
+    if (!c) return -1;
+    if (c->kind == CONNECTION_UDP) return c->datagram_unread;
+    u_long pending = 0;
+    if (ioctlsocket(SOCKET(c->socket), FIONREAD, &pending) != 0) return -1;
+    return pending > u_long(INT32_MAX) ? INT32_MAX : int32_t(pending);
+}
+
 int32_t connection_receive(Connection* c, char* buffer, int32_t length) {
     if (!c || !buffer || length < 0) return -1;
     if (c->kind == CONNECTION_UDP) {

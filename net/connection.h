@@ -41,6 +41,9 @@ Connection* open_client(const char* host, uint16_t port);
 int32_t connection_send(Connection* c, const char* data, int32_t length);
 // An event code, without waiting.
 int32_t connection_event(Connection* c);
+// The bytes that can be received at once, without waiting: 0 when none are
+// there yet or the peer has closed, -1 when the socket failed.
+int32_t connection_waiting(Connection* c);
 // What one recv returns: bytes stored, 0 when the peer has closed, -1 on error.
 int32_t connection_receive(Connection* c, char* buffer, int32_t length);
 void close_connection(Connection* c);

@@ -69,11 +69,35 @@ TEST_F(ConnectionTest, ClientExchangesBytesAndSeesTheCloseWithoutWaiting) {
     EXPECT_EQ(server.requests().at(0), REQUEST);
 }
 
+// What a reader may take at once: every byte that has come, no more.
+TEST_F(ConnectionTest, WaitingCountsTheBytesThatCanBeTakenAtOnce) {
+    kt::HttpTestServer server({kt::reply("hello, client")});
+    Connection* c = open_client("127.0.0.1", server.port());
+    ASSERT_NE(c, nullptr);
+    EXPECT_EQ(connection_send(c, REQUEST, int32_t(sizeof REQUEST - 1)),
+              int32_t(sizeof REQUEST - 1));
+    ASSERT_EQ(next_event(c), EVENT_DATA);
+    // Sent in one piece; bounded wait in case it lands in two.
+    const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (connection_waiting(c) < 13 && std::chrono::steady_clock::now() < give_up)
+        connection_wait(c, 10, false);
+    EXPECT_EQ(connection_waiting(c), 13);
+    char buffer[16];
+    EXPECT_EQ(connection_receive(c, buffer, 5), 5);
+    EXPECT_EQ(connection_waiting(c), 8);
+    EXPECT_EQ(connection_receive(c, buffer, 16), 8);
+    EXPECT_EQ(next_event(c), EVENT_DISCONNECT);
+    EXPECT_EQ(connection_waiting(c), 0); // closed, nothing left
+    EXPECT_EQ(connection_waiting(nullptr), -1);
+    close_connection(c);
+}
+
 TEST_F(ConnectionTest, NothingPendingIsNoEvent) {
     kt::HttpTestServer server({kt::reply("", kt::Ending::stall)});
     Connection* c = open_client("127.0.0.1", server.port());
     ASSERT_NE(c, nullptr);
     EXPECT_EQ(connection_event(c), EVENT_NONE);
+    EXPECT_EQ(connection_waiting(c), 0);
     EXPECT_FALSE(connection_wait(c, 50, false));
     EXPECT_TRUE(connection_wait(c, 50, true)); // room to send
     close_connection(c);
