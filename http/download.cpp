@@ -89,13 +89,15 @@ int32_t read_block(Reader& r, char* buffer, int32_t max, int32_t budget_seconds)
 
 // The body's destination, created when the first piece is due. Body bytes
 // gather in one buffer that is written when full and at the end; total
-// counts what was handed over.
+// counts what the file took. A write the file does not take whole (a full
+// disk) fails the download: its file is removed.
 struct Output {
     const char* path;
     HANDLE file;
     char* buffer;
     int32_t buffered;
     int32_t total;
+    bool failed;
 };
 
 bool create_output(Output& out) {
@@ -106,17 +108,19 @@ bool create_output(Output& out) {
     return true;
 }
 
-// Write errors are not detected: the count is what was handed to the file.
 void flush_output(Output& out) {
-    if (out.buffered == 0) return;
+    if (out.buffered == 0 || out.failed) return;
     DWORD written = 0;
-    WriteFile(out.file, out.buffer, DWORD(out.buffered), &written, nullptr);
+    if (!WriteFile(out.file, out.buffer, DWORD(out.buffered), &written, nullptr) ||
+        written != DWORD(out.buffered))
+        out.failed = true;
+    else
+        out.total += out.buffered;
     out.buffered = 0;
 }
 
 void put_body(Output& out, const char* data, int32_t n) {
-    out.total += n;
-    while (n > 0) {
+    while (n > 0 && !out.failed) {
         const int32_t room = OUTPUT_BUFFER - out.buffered;
         const int32_t take = n < room ? n : room;
         std::memcpy(out.buffer + out.buffered, data, size_t(take));
@@ -154,7 +158,8 @@ void release(Download& d) {
 }
 
 // Reads, feeds the parser and writes what it shows as body, until the
-// response is refused or its body ends. False when the file cannot be made.
+// response is refused or its body ends. False when the file cannot be made
+// or does not take what is written to it.
 bool transfer(Reader& reader, WorkArea* area, Output& out) {
     ResponseParser& p = area->parser;
     while (response_open(p)) {
@@ -174,6 +179,7 @@ bool transfer(Reader& reader, WorkArea* area, Output& out) {
             at += piece.consumed;
             if (p.body_begun && !out.file && !create_output(out)) return false;
             put_body(out, piece.body, piece.body_length);
+            if (out.failed) return false;
         }
     }
     return true;
@@ -219,13 +225,15 @@ int32_t run(Download& d, const char* url, const char* file_path, bool* complete,
     WorkArea* area = new (d.work) WorkArea;
     response_start(&area->parser);
     Reader reader{d.connection, transfer_end, 0, false};
-    Output out{file_path, nullptr, area->output, 0, 0};
+    Output out{file_path, nullptr, area->output, 0, 0, false};
     const bool made = transfer(reader, area, out);
     if (out.file) {
         flush_output(out);
         CloseHandle(out.file);
+        // Bytes that did not reach the file leave no file at all.
+        if (out.failed) DeleteFileA(file_path);
     }
-    if (!made || area->parser.state == ResponseState::refused) return 0;
+    if (!made || out.failed || area->parser.state == ResponseState::refused) return 0;
     *complete = area->parser.state == ResponseState::complete;
     return out.total;
 }

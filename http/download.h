@@ -17,9 +17,10 @@ constexpr int32_t UNTIL_CLOSE_BUDGET = 1; // seconds of silence that end such a 
 constexpr int32_t POLL_PERIOD = 100;      // ms, longest wait between looks at a connection
 constexpr int32_t SEND_RETRY_PERIOD = 50; // ms
 
-// The number of body bytes handed to the file at path: 0 on every failure
-// (no file is created or changed then) and for an empty body. A transfer cut
-// short keeps what arrived and returns its count.
+// The number of body bytes the file at path took: 0 on every failure (no
+// file is created or changed then) and for an empty body. A transfer cut
+// short keeps what arrived and returns its count. A write the file does not
+// take whole (a full disk) fails the download and removes the file.
 // When complete is given it tells whether the whole body arrived: a counted
 // body to its length, a chunked one to its last chunk, an unframed one until
 // the server closed or fell silent. False on every failure.

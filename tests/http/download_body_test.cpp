@@ -3,6 +3,10 @@
 
 #include "tests/http/download_fixture.h"
 
+#ifndef _WIN32
+#include "platform/faults.h"
+#endif
+
 namespace {
 
 using BodyTest = DownloadTest;
@@ -247,5 +251,25 @@ TEST_F(DownloadTest, TransferBudgetCutsATrickledResponse) {
         std::remove(target.c_str());
     }
 }
+
+#ifndef _WIN32
+// A write the file does not take (a full disk) fails the download, in the
+// middle of a large body or at its last write: nothing counts, no file stays.
+TEST_F(DownloadTest, AFailedWriteFailsTheDownloadAndRemovesTheFile) {
+    const std::string body(200 * 1024, 'b');
+    for (uint32_t k : {1u, 2u, 4u}) {
+        kt::HttpTestServer server({kt::reply(ok_counted(body))});
+        bool complete = true;
+        posix_fail_nth(FaultCall::write_file, k);
+        const int32_t count =
+            download_file((server.base_url() + "/f").c_str(), target.c_str(), &complete);
+        posix_fail_nth(FaultCall::write_file, 0);
+        EXPECT_EQ(count, 0) << k;
+        EXPECT_FALSE(complete) << k;
+        EXPECT_FALSE(kt::file_exists(target)) << k;
+        EXPECT_TRUE(server.wait_done());
+    }
+}
+#endif
 
 } // namespace
