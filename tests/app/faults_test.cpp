@@ -105,11 +105,18 @@ struct FaultSweep : ::testing::Test {
         }
         for (const std::string& name : names_in(program_dir.path))
             fs::remove(program_dir.path / name);
-        return k <= made;
+        if (k > made) return false;
+        outcomes[int(outcome)]++;
+        return true;
     }
+
+    // What the failure points led to, by WorkOutcome.
+    uint32_t outcomes[4] = {};
 
     // Sweeps k from 1 up; the number of failure points covered.
     uint32_t sweep(FaultCall call) {
+        for (uint32_t& n : outcomes)
+            n = 0;
         uint32_t k = 1;
         while (k < 10000 && run(call, k))
             k++;
@@ -132,7 +139,10 @@ TEST_F(FaultSweep, EveryFailingCallLeavesTheOldSetOrTheNewOne) {
     };
     for (const auto& kind : kinds) {
         const uint32_t points = sweep(kind.call);
-        std::printf("%-17s %u failure points\n", kind.name, points);
+        std::printf("%-17s %2u failure points: %u written, %u not updated, %u unavailable\n",
+                    kind.name, points, outcomes[int(WorkOutcome::written)],
+                    outcomes[int(WorkOutcome::not_updated)],
+                    outcomes[int(WorkOutcome::catalogue_unavailable)]);
         EXPECT_GT(points, 0u) << kind.name;
     }
 }
