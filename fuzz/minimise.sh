@@ -17,5 +17,5 @@ for t in "$@"; do
   mkdir -p "$fuzz_root/fuzz/corpus/$t"
   cp "$merged"/* "$fuzz_root/fuzz/corpus/$t"/
   rm -rf "$merged"
-  echo "$t: $(ls "$fuzz_root/fuzz/corpus/$t" | wc -l) inputs, $(du -sk "$fuzz_root/fuzz/corpus/$t" | cut -f1) KiB"
+  echo "$t: $(ls "$fuzz_root/fuzz/corpus/$t" | wc -l) inputs, $(cat "$fuzz_root/fuzz/corpus/$t"/* | wc -c) bytes"
 done
