@@ -27,7 +27,7 @@
 
 namespace {
 
-constexpr char CATALOGUE_URL[] = "http://" KESTRIN_CATALOGUE_SITE CATALOGUE_QUERY;
+constexpr char CATALOGUE_URL[] = "https://" KESTRIN_CATALOGUE_SITE CATALOGUE_QUERY;
 constexpr char WINDOW_TITLE[] = "Kestrin";
 // "Информация" and "Данные с <site> недоступны", Windows-1251.
 constexpr char MESSAGE_TITLE[] = "\xC8\xED\xF4\xEE\xF0\xEC\xE0\xF6\xE8\xFF";

@@ -16,6 +16,9 @@ uint64_t now_ms() {
     return GetTickCount64();
 }
 
+// 1 when all length bytes were sent before deadline (ms), else 0.
+int32_t send_until(Connection* c, const char* data, int32_t length, uint64_t deadline);
+
 int32_t receive_until(Connection* c, char* buffer, int32_t size, uint64_t deadline) {
     if (!c || !buffer || size <= 0) return 0;
     for (;;) {
@@ -38,6 +41,23 @@ int32_t receive_until(Connection* c, char* buffer, int32_t size, uint64_t deadli
         connection_wait(c, int32_t(left < POLL_PERIOD ? left : POLL_PERIOD), false);
     }
 }
+
+// How the URL is fetched: its scheme text, compared exactly, selects TLS
+// for "https" and plain HTTP for anything else, as ever. An "https" in
+// another letter case is refused rather than sent in plain.
+enum class Transport { plain, secure, refused };
+
+Transport transport_of(const char* url) {
+    const char* end = std::strstr(url, "://");
+    if (!end || end - url != 5) return Transport::plain;
+    if (std::memcmp(url, "https", 5) == 0) return Transport::secure;
+    for (int i = 0; i < 5; i++)
+        if ((url[i] | 0x20) != "https"[i]) return Transport::plain;
+    return Transport::refused;
+}
+
+constexpr uint16_t HTTP_PORT = 80;
+constexpr uint16_t HTTPS_PORT = 443;
 
 // Port text as a decimal integer: leading white space and a sign accepted,
 // digits up to the first other character; the low 16 bits are the port.
@@ -171,7 +191,12 @@ bool transfer(Reader& reader, WorkArea* area, Output& out) {
         const int32_t n =
             read_block(reader, area->window, wanted < READ_BLOCK ? wanted : READ_BLOCK, budget);
         if (n == 0) {
-            response_end(&p, reader.overrun);
+            // Over TLS a body that only its end frames is whole only when
+            // the server's closing alert ended it.
+            const bool unproven = p.state == ResponseState::body &&
+                                  p.framing == Framing::until_close &&
+                                  !connection_end_authentic(reader.connection);
+            response_end(&p, reader.overrun || unproven);
             return true;
         }
         for (int32_t at = 0; at < n && response_open(p);) {
@@ -192,19 +217,26 @@ int32_t run(Download& d, const char* url, const char* file_path, bool* complete,
     if (!d.url) return 0;
     std::memcpy(d.url, url, url_length + 1);
 
+    const Transport transport = transport_of(d.url);
+    if (transport == Transport::refused) return 0;
+    const uint16_t default_port = transport == Transport::secure ? HTTPS_PORT : HTTP_PORT;
     d.site = url_part(d.url, URL_SITE);
     if (!d.site) return 0;
-    uint16_t port = 80;
+    uint16_t port = default_port;
     if (char* port_text = url_part(d.url, URL_PORT)) {
         port = port_value(port_text);
         heap_free(port_text);
     }
     d.connection = open_client(d.site, port);
     if (!d.connection) return 0;
+    // The handshake and the request share the send budget.
+    const uint64_t send_end = now_ms() + uint64_t(SEND_BUDGET) * 1000;
+    if (transport == Transport::secure && !secure_connection(d.connection, d.site, send_end))
+        return 0;
 
     d.path = url_part(d.url, URL_PATH_FULL);
     char suffix[32] = "";
-    if (port != 80) std::snprintf(suffix, sizeof suffix, ":%d", int(port));
+    if (port != default_port) std::snprintf(suffix, sizeof suffix, ":%d", int(port));
     static constexpr char request_format[] =
         "GET /%s HTTP/1.1\r\nAccept: */*\r\nHost: %s%s\r\nConnection: close\r\n\r\n";
     const char* path = d.path ? d.path : "";
@@ -217,7 +249,7 @@ int32_t run(Download& d, const char* url, const char* file_path, bool* complete,
     d.work = static_cast<char*>(heap_alloc(work_size));
     if (!d.work) return 0;
     std::snprintf(d.work, work_size, request_format, path, d.site, suffix);
-    if (!send_all(d.connection, d.work, int32_t(request_length), SEND_BUDGET)) return 0;
+    if (!send_until(d.connection, d.work, int32_t(request_length), send_end)) return 0;
     const uint64_t transfer_end =
         now_ms() + uint64_t(transfer_budget > 0 ? transfer_budget : 0) * 1000;
 
@@ -252,12 +284,17 @@ int32_t download_file(const char* url, const char* path, bool* complete, int32_t
 }
 
 int32_t send_all(Connection* c, const char* data, int32_t length, int32_t budget_seconds) {
+    return send_until(c, data, length,
+                      now_ms() + uint64_t(budget_seconds > 0 ? budget_seconds : 0) * 1000);
+}
+
+namespace {
+
+int32_t send_until(Connection* c, const char* data, int32_t length, uint64_t deadline) {
     if (!c || length < 0 || (!data && length > 0)) return 0;
-    const uint64_t start = now_ms();
-    const uint64_t budget = uint64_t(budget_seconds > 0 ? budget_seconds : 0) * 1000;
     int32_t sent = 0;
     bool failed_when_writable = false;
-    while (now_ms() - start < budget) {
+    while (now_ms() < deadline) {
         const int32_t n = connection_send(c, data + sent, length - sent);
         if (n < 0) {
             // Wait until the socket takes data again. One that claims to but
@@ -272,6 +309,8 @@ int32_t send_all(Connection* c, const char* data, int32_t length, int32_t budget
     }
     return 0;
 }
+
+} // namespace
 
 int32_t receive_wait(Connection* c, char* buffer, int32_t size, int32_t budget_seconds) {
     const int32_t budget = budget_seconds > 0 ? budget_seconds : 0;

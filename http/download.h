@@ -1,6 +1,8 @@
 // Downloads the body of one HTTP/1.1 GET into a local file, synchronously,
 // over the network layer (started by the caller). Nothing survives a call but
-// the file and the result; the file is the caller's.
+// the file and the result; the file is the caller's. An "https://" URL is
+// fetched over TLS (port 443 unless the URL gives one) and never in plain;
+// every other URL over plain HTTP (port 80 unless given).
 #pragma once
 
 #include <cstdint>
@@ -23,7 +25,9 @@ constexpr int32_t SEND_RETRY_PERIOD = 50; // ms
 // take whole (a full disk) fails the download and removes the file.
 // When complete is given it tells whether the whole body arrived: a counted
 // body to its length, a chunked one to its last chunk, an unframed one until
-// the server closed or fell silent. False on every failure.
+// the server closed or fell silent (over TLS: until its closing alert).
+// False on every failure. A TLS handshake or a certificate that fails its
+// check is a failure; the handshake and the request share the send budget.
 // The whole transfer, from the request sent to the end of the body, takes at
 // most transfer_budget seconds: a body not whole by then is cut there, so a
 // server that trickles bytes cannot hold the caller for ever.

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "net/sockets_api.h"
+#include "net/tls.h"
 
 namespace {
 
@@ -158,6 +159,7 @@ Connection* open_client(const char* host, uint16_t port) {
 
 int32_t connection_send(Connection* c, const char* data, int32_t length) {
     if (!c || length < 0) return -1;
+    if (c->tls) return tls_send(c->tls, c->socket, data, length);
     if (c->kind == CONNECTION_UDP) {
         sockaddr_in peer = ipv4_address(c->peer_address, uint16_t(c->socket));
         return sendto(SOCKET(c->udp_socket), data, length, 0,
@@ -169,6 +171,7 @@ int32_t connection_send(Connection* c, const char* data, int32_t length) {
 int32_t connection_event(Connection* c) {
     if (!c) return EVENT_DISCONNECT;
     if (c->kind == CONNECTION_UDP) return fill_datagram(c);
+    if (c->tls) return tls_event(c->tls, c->socket);
     SOCKET s = SOCKET(c->socket);
     int ready = readable_now(s);
     if (ready == SOCKET_ERROR) return EVENT_DISCONNECT;
@@ -182,6 +185,7 @@ int32_t connection_event(Connection* c) {
 int32_t connection_waiting(Connection* c) {
     if (!c) return -1;
     if (c->kind == CONNECTION_UDP) return c->datagram_unread;
+    if (c->tls) return tls_waiting(c->tls, c->socket);
     u_long pending = 0;
     if (ioctlsocket(SOCKET(c->socket), FIONREAD, &pending) != 0) return -1;
     return pending > u_long(INT32_MAX) ? INT32_MAX : int32_t(pending);
@@ -197,11 +201,14 @@ int32_t connection_receive(Connection* c, char* buffer, int32_t length) {
         c->datagram_unread -= n;
         return n;
     }
+    if (c->tls) return tls_receive(c->tls, c->socket, buffer, length);
     return recv(SOCKET(c->socket), buffer, length, 0);
 }
 
 void close_connection(Connection* c) {
     if (!c) return;
+    tls_close(c->tls, c->socket);
+    c->tls = nullptr;
     if (c->kind == CONNECTION_TCP) closesocket(SOCKET(c->socket));
     if (!c->server) {
         if (c->kind == CONNECTION_UDP) closesocket(SOCKET(c->udp_socket));
@@ -217,6 +224,7 @@ void close_connection(Connection* c) {
 bool connection_wait(Connection* c, int32_t milliseconds, bool for_sending) {
     if (!c) return false;
     if (c->kind == CONNECTION_UDP && !for_sending && c->datagram_unread > 0) return true;
+    if (c->tls && !for_sending) return tls_wait_readable(c->tls, c->socket, milliseconds);
     SOCKET s = SOCKET(c->kind == CONNECTION_UDP ? c->udp_socket : c->socket);
     fd_set set;
     FD_ZERO(&set);
@@ -226,4 +234,18 @@ bool connection_wait(Connection* c, int32_t milliseconds, bool for_sending) {
     int ready = for_sending ? select(int(s) + 1, nullptr, &set, nullptr, &wait)
                             : select(int(s) + 1, &set, nullptr, nullptr, &wait);
     return ready > 0;
+}
+
+bool secure_connection(Connection* c, const char* host, uint64_t deadline_ms) {
+    if (!c || c->kind != CONNECTION_TCP || c->tls) return false;
+    c->tls = tls_open(c->socket, host, deadline_ms);
+    return c->tls != nullptr;
+}
+
+bool connection_end_authentic(const Connection* c) {
+    return c && (!c->tls || tls_closed_by_alert(c->tls));
+}
+
+int32_t connection_tls_version(const Connection* c) {
+    return c ? tls_version(c->tls) : 0;
 }

@@ -8,6 +8,8 @@
 
 #include "net/network.h"
 
+struct TlsSession;
+
 constexpr int32_t CONNECTION_TCP = 1;
 constexpr int32_t CONNECTION_UDP = 2;
 constexpr int32_t CONNECTION_IPV6 = 0x10000000; // a flag added to the kind
@@ -29,6 +31,7 @@ struct Connection {
     char* datagram;        // the pending datagram (main heap), or null
     int32_t datagram_unread;
     int32_t datagram_position;
+    TlsSession* tls; // the TLS session of a secured TCP connection, or null
 };
 
 // timeout_ms <= 0 connects blocking; local_address/local_port bind first when
@@ -52,3 +55,17 @@ void close_connection(Connection* c);
 // or, with for_sending, writable; true when it did. Lets callers poll without
 // sleeping blindly.
 bool connection_wait(Connection* c, int32_t milliseconds, bool for_sending);
+
+// Secures a TCP client connection with TLS for host, within deadline_ms on
+// GetTickCount64: the handshake, then the certificate, which must chain to a
+// root the system trusts, be valid now and name host. From then on send and
+// receive carry plaintext, and close_connection sends the closing alert.
+// False on every failure (and always in the host build, which has no TLS);
+// the connection is then only fit to be closed.
+bool secure_connection(Connection* c, const char* host, uint64_t deadline_ms);
+// Whether the end of what was received is surely where the peer ended it:
+// always for a plain connection; over TLS only once the closing alert came,
+// as a bare close may be a cut made by anyone on the path.
+bool connection_end_authentic(const Connection* c);
+// 12 or 13 for a connection secured with TLS 1.2 or 1.3, else 0.
+int32_t connection_tls_version(const Connection* c);

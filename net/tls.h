@@ -1,0 +1,34 @@
+// The TLS session of a secured connection: what connection.cpp calls when a
+// connection carries one. The Windows build makes it with the system's own
+// SChannel (schannel_tls.cpp); the host build has no TLS (no_tls.cpp), so
+// securing a connection fails there and nothing else is ever called.
+#pragma once
+
+#include <cstdint>
+
+struct TlsSession;
+
+// Handshakes over the connected socket for host (sent as the server name),
+// by deadline_ms on GetTickCount64, and checks the server's certificate:
+// it must chain to a root the system trusts, be valid now and name host.
+// The session, or null on every failure (nothing is left to release then).
+TlsSession* tls_open(uintptr_t socket, const char* host, uint64_t deadline_ms);
+// Sends the closing alert, when the session is still sound, and releases it.
+void tls_close(TlsSession* t, uintptr_t socket);
+
+// Like their plain counterparts in connection.h, over the session's records:
+// plaintext in, plaintext out, never more than one socket read of 2048 bytes
+// at a time, and no waiting where the plain call does not wait.
+int32_t tls_send(TlsSession* t, uintptr_t socket, const char* data, int32_t length);
+int32_t tls_event(TlsSession* t, uintptr_t socket);
+int32_t tls_waiting(TlsSession* t, uintptr_t socket);
+int32_t tls_receive(TlsSession* t, uintptr_t socket, char* buffer, int32_t length);
+// True when plaintext or the end is at hand, or the socket became readable
+// within milliseconds.
+bool tls_wait_readable(TlsSession* t, uintptr_t socket, int32_t milliseconds);
+
+// True once the server's closing alert came: only then has the stream
+// surely ended where the server meant it to.
+bool tls_closed_by_alert(const TlsSession* t);
+// The protocol version agreed: 12 for TLS 1.2, 13 for TLS 1.3, 0 otherwise.
+int32_t tls_version(const TlsSession* t);
