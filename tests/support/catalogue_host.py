@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """A loopback server that answers as the catalogue host does today.
 
-    catalogue_host.py PORT MODE ENTRY_FILE READY_FILE LOG_FILE
+    catalogue_host.py PORT MODE ENTRY_FILE READY_FILE LOG_FILE [--tls CERT KEY PLAIN_PORT]
 
 Paths, as the host answers them:
   /NORAD/elements/gp.php?CATNR=44387&FORMAT=TLE   the entry in ENTRY_FILE, by MODE
@@ -12,11 +12,18 @@ entry cut inside its second element line, then the connection closed),
 csv (a CSV answer, as if the format had been ignored), refuse (the 403 sent
 to clients that ask more often than the data changes).
 
+With --tls the host answers over TLS with CERT and KEY, as the host does
+on https, and PLAIN_PORT answers every plain request with a 301 to https,
+logged as "plain: <request line>".
+
 Every connection's request line goes to LOG_FILE, one line each, so a
-caller can tell how many connections came. READY_FILE is created once the port listens. The server
+caller can tell how many connections came (a failed TLS handshake is logged
+as "(no TLS: <reason>)"). READY_FILE is created once the port listens. The server
 serves one connection at a time and ends by itself after 120 s.
 """
+import select
 import socket
+import ssl
 import sys
 import time
 
@@ -63,6 +70,16 @@ def respond(target, mode, entry):
     return answer(b"404 Not Found", b"No GP data found")
 
 
+def redirect(client, log, port):
+    client.settimeout(10)
+    request = client.recv(65536)
+    line = request.split(b"\r\n", 1)[0].decode("latin-1")
+    with open(log, "a") as f:
+        f.write("plain: " + line + "\n")
+    location = b"Location: https://localhost:%d%s\r\n" % (port, (line.split(" ") + ["", "/"])[1].encode())
+    client.sendall(answer(b"301 Moved Permanently", b"", headers=location))
+
+
 def serve(client, mode, entry, log):
     client.settimeout(10)
     request = b""
@@ -80,6 +97,10 @@ def serve(client, mode, entry, log):
     parts = line.split(" ")
     target = parts[1] if len(parts) == 3 else ""
     client.sendall(respond(target, mode, entry))
+    if isinstance(client, ssl.SSLSocket):
+        # Ends as a server on https does: the closing alert, then the client
+        # may close (unwrap waits for that or for its alert).
+        client = client.unwrap()
     client.shutdown(socket.SHUT_WR)
     # Until the client closes, so that nothing it has not read is lost.
     try:
@@ -89,30 +110,50 @@ def serve(client, mode, entry, log):
         pass
 
 
+def listener_on(port):
+    listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+    listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+    listener.bind(("127.0.0.1", port))
+    listener.listen(4)
+    return listener
+
+
 def main():
     port, mode, entry_path, ready_path, log_path = sys.argv[1:6]
     if mode not in ("counted", "chunked", "cut", "csv", "refuse"):
         sys.exit("unknown mode " + mode)
+    tls = None
+    listeners = [listener_on(int(port))]
+    if sys.argv[6:7] == ["--tls"]:
+        tls = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        tls.load_cert_chain(sys.argv[7], sys.argv[8])
+        listeners.append(listener_on(int(sys.argv[9])))
     with open(entry_path, "rb") as f:
         entry = f.read()
     open(log_path, "w").close()
     end = time.monotonic() + LIFETIME
-    with socket.socket(socket.AF_INET, socket.SOCK_STREAM) as listener:
-        listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-        listener.bind(("127.0.0.1", int(port)))
-        listener.listen(4)
-        open(ready_path, "w").close()
-        while time.monotonic() < end:
-            listener.settimeout(max(0.1, end - time.monotonic()))
-            try:
-                client, _ = listener.accept()
-            except socket.timeout:
-                break
+    open(ready_path, "w").close()
+    while time.monotonic() < end:
+        ready, _, _ = select.select(listeners, [], [], max(0.1, end - time.monotonic()))
+        for listener in ready:
+            client, _ = listener.accept()
             with client:
                 try:
+                    if listener is not listeners[0]:
+                        redirect(client, log_path, int(port))
+                        continue
+                    if tls:
+                        try:
+                            client = tls.wrap_socket(client, server_side=True)
+                        except (ssl.SSLError, OSError) as e:
+                            with open(log_path, "a") as f:
+                                f.write("(no TLS: %s)\n" % e)
+                            continue
                     serve(client, mode, entry, log_path)
                 except OSError:
                     pass
+    for listener in listeners:
+        listener.close()
 
 
 if __name__ == "__main__":

@@ -2,8 +2,10 @@
 # The real kestrin.exe under Wine and Xvfb, looked at from outside by
 # kestrin_probe.exe in the same prefix: the window, its client size, the
 # status text after the work, a screenshot, and the exit code after WM_CLOSE.
-# The program is the loopback build; a server on its port answers as the
-# catalogue host does today. Runs: the entry served counted and chunked (the
+# The program is the loopback build, which asks https://localhost:<port>; a
+# server there answers over TLS as the catalogue host does today, with a
+# certificate from the test CA (the script runs inside with_test_ca.sh), and
+# the next port answers plain requests only with a redirect to https. Runs: the entry served counted and chunked (the
 # element set is written), a 403 refusal and no server at all (message box,
 # the previous file stands), a CSV answer, a body cut inside an element line
 # and an entry without the name (the previous file stands, no box), a fresh
@@ -99,7 +101,8 @@ run_case() {
   cp -p "$dir/norad_M2.txt" "$side/before.txt"
   echo "== $name"
   if [ "$mode" != none ]; then
-    python3 "$catalogue_host" "$port" "$mode" "$served" "$side/ready" "$side/requests" &
+    python3 "$catalogue_host" "$port" "$mode" "$served" "$side/ready" "$side/requests" \
+      --tls "$KESTRIN_TEST_CERTS/localhost.pem" "$KESTRIN_TEST_CERTS/server.key" $((port + 1)) &
     server_pid=$!
     for _ in $(seq 100); do [ -e "$side/ready" ] && break; sleep 0.1; done
     check test -e "$side/ready"
@@ -152,7 +155,8 @@ run_case() {
   if [ -n "$server_pid" ]; then
     kill "$server_pid" 2>/dev/null || true
     wait "$server_pid" 2>/dev/null || true
-    # One request per run, and none while the file is fresh.
+    # One request per run, over TLS (nothing plain), and none while the
+    # file is fresh.
     if [ "$situation" = fresh ]; then
       check test ! -s "$side/requests"
     else
