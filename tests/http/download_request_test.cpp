@@ -67,8 +67,8 @@ TEST_F(RequestTest, LongUrlIsSentWhole) {
 TEST_F(RequestTest, HttpsIsNeverSentInPlain) {
     for (const char* scheme : {"https://", "HTTPS://", "Https://"}) {
         kt::HttpTestServer server({kt::reply(ok_counted("plain"))});
-        const std::string url = scheme + std::string("127.0.0.1:") +
-                                std::to_string(server.port()) + "/NORAD/elements/gp.php";
+        const std::string url = scheme + std::string("127.0.0.1:") + std::to_string(server.port()) +
+                                "/NORAD/elements/gp.php";
         bool complete = true;
         EXPECT_EQ(download_file(url.c_str(), target.c_str(), &complete), 0) << scheme;
         EXPECT_FALSE(complete) << scheme;
