@@ -80,14 +80,20 @@ def redirect(client, log, port):
     client.sendall(answer(b"301 Moved Permanently", b"", headers=location))
 
 
-def serve(client, mode, entry, log):
-    client.settimeout(10)
+def read_head(client):
+    """The request head up to its empty line, or what came before the close."""
     request = b""
     while b"\r\n\r\n" not in request and len(request) < 65536:
         chunk = client.recv(4096)
         if not chunk:
             break
         request += chunk
+    return request
+
+
+def serve(client, mode, entry, log):
+    client.settimeout(10)
+    request = read_head(client)
     # Every connection is logged, a request or not.
     line = request.split(b"\r\n", 1)[0].decode("latin-1") or "(connection without a request)"
     with open(log, "a") as f:

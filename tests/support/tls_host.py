@@ -27,7 +27,7 @@ import threading
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from catalogue_host import answer  # noqa: E402
+from catalogue_host import answer, read_head  # noqa: E402
 
 LIFETIME = 120
 
@@ -40,19 +40,9 @@ def context(cert_dir, cert, maximum=None):
     return c
 
 
-def read_request(s):
-    request = b""
-    while b"\r\n\r\n" not in request and len(request) < 65536:
-        chunk = s.recv(4096)
-        if not chunk:
-            break
-        request += chunk
-    return request
-
-
 def serve_tls(client, ctx, entry, name):
     tls = ctx.wrap_socket(client, server_side=True)
-    request = read_request(tls)
+    request = read_head(tls)
     line = request.split(b"\r\n", 1)[0].decode("latin-1")
     print("%s %s %s" % (name, tls.version(), line), flush=True)
     parts = line.split(" ")
