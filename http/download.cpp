@@ -16,9 +16,6 @@ uint64_t now_ms() {
     return GetTickCount64();
 }
 
-// 1 when all length bytes were sent before deadline (ms), else 0.
-int32_t send_until(Connection* c, const char* data, int32_t length, uint64_t deadline);
-
 int32_t receive_until(Connection* c, char* buffer, int32_t size, uint64_t deadline) {
     if (!c || !buffer || size <= 0) return 0;
     for (;;) {
@@ -40,6 +37,27 @@ int32_t receive_until(Connection* c, char* buffer, int32_t size, uint64_t deadli
         const uint64_t left = deadline - now + 1;
         connection_wait(c, int32_t(left < POLL_PERIOD ? left : POLL_PERIOD), false);
     }
+}
+
+// 1 when all length bytes were sent before deadline (ms), else 0.
+int32_t send_until(Connection* c, const char* data, int32_t length, uint64_t deadline) {
+    if (!c || length < 0 || (!data && length > 0)) return 0;
+    int32_t sent = 0;
+    bool failed_when_writable = false;
+    while (now_ms() < deadline) {
+        const int32_t n = connection_send(c, data + sent, length - sent);
+        if (n < 0) {
+            // Wait until the socket takes data again. One that claims to but
+            // still refuses is retried only every retry period, not in a spin.
+            const bool writable = connection_wait(c, SEND_RETRY_PERIOD, true);
+            if (writable && failed_when_writable) Sleep(SEND_RETRY_PERIOD);
+            failed_when_writable = writable;
+            continue;
+        }
+        sent += n;
+        if (sent >= length) return 1;
+    }
+    return 0;
 }
 
 // How the URL is fetched: its scheme text, compared exactly, selects TLS
@@ -287,30 +305,6 @@ int32_t send_all(Connection* c, const char* data, int32_t length, int32_t budget
     return send_until(c, data, length,
                       now_ms() + uint64_t(budget_seconds > 0 ? budget_seconds : 0) * 1000);
 }
-
-namespace {
-
-int32_t send_until(Connection* c, const char* data, int32_t length, uint64_t deadline) {
-    if (!c || length < 0 || (!data && length > 0)) return 0;
-    int32_t sent = 0;
-    bool failed_when_writable = false;
-    while (now_ms() < deadline) {
-        const int32_t n = connection_send(c, data + sent, length - sent);
-        if (n < 0) {
-            // Wait until the socket takes data again. One that claims to but
-            // still refuses is retried only every retry period, not in a spin.
-            const bool writable = connection_wait(c, SEND_RETRY_PERIOD, true);
-            if (writable && failed_when_writable) Sleep(SEND_RETRY_PERIOD);
-            failed_when_writable = writable;
-            continue;
-        }
-        sent += n;
-        if (sent >= length) return 1;
-    }
-    return 0;
-}
-
-} // namespace
 
 int32_t receive_wait(Connection* c, char* buffer, int32_t size, int32_t budget_seconds) {
     const int32_t budget = budget_seconds > 0 ? budget_seconds : 0;
