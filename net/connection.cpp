@@ -236,9 +236,11 @@ bool connection_wait(Connection* c, int32_t milliseconds, bool for_sending) {
     return ready > 0;
 }
 
-bool secure_connection(Connection* c, const char* host, uint64_t deadline_ms) {
+bool secure_connection(Connection* c, const char* host, uint64_t deadline_ms, const WaitHook* hook,
+                       TlsFailure* why) {
+    if (why) *why = TlsFailure::other;
     if (!c || c->kind != CONNECTION_TCP || c->tls) return false;
-    c->tls = tls_open(c->socket, host, deadline_ms);
+    c->tls = tls_open(c->socket, host, deadline_ms, hook, why);
     return c->tls != nullptr;
 }
 

@@ -7,8 +7,19 @@
 #include <cstdint>
 
 #include "net/network.h"
+#include "net/wait_hook.h"
 
 struct TlsSession;
+
+// Why securing a connection failed, as far as the operator can act on it.
+enum class TlsFailure : int32_t {
+    none = 0,
+    certificate_date,      // expired or not yet valid: often a wrong clock
+    certificate_untrusted, // no chain to a root the system trusts
+    certificate_name,      // issued for another host
+    cancelled,             // the caller's wait hook said stop
+    other,                 // handshake, protocol or any other failure
+};
 
 constexpr int32_t CONNECTION_TCP = 1;
 constexpr int32_t CONNECTION_UDP = 2;
@@ -62,7 +73,10 @@ bool connection_wait(Connection* c, int32_t milliseconds, bool for_sending);
 // receive carry plaintext, and close_connection sends the closing alert.
 // False on every failure (and always in the host build, which has no TLS);
 // the connection is then only fit to be closed.
-bool secure_connection(Connection* c, const char* host, uint64_t deadline_ms);
+// The hook, when given, is called during every wait of the handshake; when it
+// says stop, securing fails. why, when given, is set to what failed.
+bool secure_connection(Connection* c, const char* host, uint64_t deadline_ms,
+                       const WaitHook* hook = nullptr, TlsFailure* why = nullptr);
 // Whether the end of what was received is surely where the peer ended it:
 // always for a plain connection; over TLS only once the closing alert came,
 // as a bare close may be a cut made by anyone on the path.

@@ -4,7 +4,8 @@
 
 #include "net/connection.h"
 
-TlsSession* tls_open(uintptr_t, const char*, uint64_t) {
+TlsSession* tls_open(uintptr_t, const char*, uint64_t, const WaitHook*, TlsFailure* why) {
+    if (why) *why = TlsFailure::other;
     return nullptr;
 }
 

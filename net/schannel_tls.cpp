@@ -45,6 +45,8 @@ struct TlsSession {
     bool failed;     // the session cannot be used any more, not even to close
     bool incomplete; // the buffered bytes hold no whole record
     int32_t version;
+    const WaitHook* hook; // called while the handshake waits; may be null
+    TlsFailure why;       // what made the handshake fail
     SecPkgContext_StreamSizes sizes;
     char host[HOST_ROOM];
     int32_t input_length;
@@ -123,9 +125,14 @@ bool read_more(TlsSession* t, uintptr_t socket, uint64_t deadline_ms) {
         const uint64_t now = GetTickCount64();
         if (now > deadline_ms) return false;
         const uint64_t left = deadline_ms - now;
-        const int ready = readable_within(socket, int32_t(left < 100 ? left : 100));
+        const int ready =
+            readable_within(socket, int32_t(left < WAIT_SLICE_MS ? left : WAIT_SLICE_MS));
         if (ready < 0) return false;
         if (ready > 0) break;
+        if (!wait_go_on(t->hook)) {
+            t->why = TlsFailure::cancelled;
+            return false;
+        }
     }
     const int n = recv(socket_of(socket), t->input + t->input_length,
                        room < SOCKET_READ ? room : SOCKET_READ, 0);
@@ -180,6 +187,23 @@ bool complete_handshake(TlsSession* t, uintptr_t socket, SECURITY_STATUS status,
     return status == SEC_E_OK;
 }
 
+// What the operator can do about a certificate the policy refused.
+TlsFailure certificate_failure(DWORD error) {
+    switch (error) {
+    case DWORD(CERT_E_EXPIRED):
+    case DWORD(CERT_E_VALIDITYPERIODNESTING):
+        return TlsFailure::certificate_date;
+    case DWORD(CERT_E_UNTRUSTEDROOT):
+    case DWORD(CERT_E_CHAINING):
+    case DWORD(CERT_E_UNTRUSTEDCA):
+        return TlsFailure::certificate_untrusted;
+    case DWORD(CERT_E_CN_NO_MATCH):
+        return TlsFailure::certificate_name;
+    default:
+        return TlsFailure::other;
+    }
+}
+
 bool certificate_trusted(TlsSession* t) {
     PCCERT_CONTEXT certificate = nullptr;
     if (QueryContextAttributesA(&t->context, SECPKG_ATTR_REMOTE_CERT_CONTEXT, &certificate) !=
@@ -216,6 +240,7 @@ bool certificate_trusted(TlsSession* t) {
         trusted =
             CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_SSL, chain, &policy, &verdict) &&
             verdict.dwError == 0;
+        if (!trusted) t->why = certificate_failure(verdict.dwError);
     }
     if (chain) CertFreeCertificateChain(chain);
     CertFreeCertificateContext(certificate);
@@ -322,11 +347,15 @@ int32_t pump(TlsSession* t, uintptr_t socket) {
 
 } // namespace
 
-TlsSession* tls_open(uintptr_t socket, const char* host, uint64_t deadline_ms) {
+TlsSession* tls_open(uintptr_t socket, const char* host, uint64_t deadline_ms, const WaitHook* hook,
+                     TlsFailure* why) {
+    if (why) *why = TlsFailure::other;
     if (!host || std::strlen(host) >= HOST_ROOM) return nullptr;
     auto* t = static_cast<TlsSession*>(heap_alloc_zeroed(sizeof(TlsSession)));
     if (!t) return nullptr;
     std::strcpy(t->host, host);
+    t->hook = hook;
+    t->why = TlsFailure::other;
     SecPkgContext_ConnectionInfo info;
     std::memset(&info, 0, sizeof info);
     const bool secured =
@@ -337,9 +366,11 @@ TlsSession* tls_open(uintptr_t socket, const char* host, uint64_t deadline_ms) {
         t->sizes.cbHeader + t->sizes.cbTrailer < ULONG(OUTPUT_ROOM) / 2 &&
         QueryContextAttributesA(&t->context, SECPKG_ATTR_CONNECTION_INFO, &info) == SEC_E_OK;
     if (!secured) {
+        if (why) *why = t->why;
         release(t);
         return nullptr;
     }
+    t->hook = nullptr; // the caller's hook lives only as long as the handshake
     t->version = version_of(info.dwProtocol);
     return t;
 }

@@ -6,13 +6,19 @@
 
 #include <cstdint>
 
+#include "net/connection.h"
+
 struct TlsSession;
 
 // Handshakes over the connected socket for host (sent as the server name),
 // by deadline_ms on GetTickCount64, and checks the server's certificate:
 // it must chain to a root the system trusts, be valid now and name host.
-// The session, or null on every failure (nothing is left to release then).
-TlsSession* tls_open(uintptr_t socket, const char* host, uint64_t deadline_ms);
+// The session, or null on every failure (nothing is left to release then),
+// with why set (when given) to what failed. The hook (may be null) is called
+// during every wait, at least every WAIT_SLICE_MS; when it says stop, the
+// handshake fails as cancelled.
+TlsSession* tls_open(uintptr_t socket, const char* host, uint64_t deadline_ms, const WaitHook* hook,
+                     TlsFailure* why);
 // Sends the closing alert, when the session is still sound, and releases it.
 void tls_close(TlsSession* t, uintptr_t socket);
 
