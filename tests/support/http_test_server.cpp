@@ -257,7 +257,8 @@ void HttpTestServer::serve(uintptr_t client, const Reply& r) {
     for (const Send& s : r.sends) {
         if (!sending || !pause(s.delay_ms)) break;
         if (s.segment <= 0) {
-            sending = send_bytes(client, s.bytes.data(), s.bytes.size());
+            for (long i = 0; i < s.repeat && sending && !stopping_; i++)
+                sending = send_bytes(client, s.bytes.data(), s.bytes.size());
             continue;
         }
         size_t at = 0;

@@ -21,6 +21,7 @@ struct Send {
     int segment = 0;
     int burst = 1;
     int gap_ms = 0;
+    long repeat = 1; // without segments: the bytes are sent this many times
 };
 
 enum class Ending {
