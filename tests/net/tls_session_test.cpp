@@ -106,6 +106,10 @@ TEST_F(TlsSessionTest, ExchangesSplitAtEveryPoint) {
         {"Wine: the alert as an empty record, then the close", under_wine(tls12()),
          tls_record('h', x) + tls_record('f', x) + tls_record('d', UNFRAMED) + tls_record('a'), 4,
          true, 0},
+        {"Wine: a cut record after the empty one is no end", under_wine(tls12()),
+         tls_record('f', x) + tls_record('d', UNFRAMED) + tls_record('a') +
+             tls_record('d', "more").substr(0, 5),
+         4, false, 0},
         {"Windows: an empty record before the close is no end", tls12(),
          tls_record('f', x) + tls_record('d', UNFRAMED) + tls_record('d'), 4, false, 0},
         {"TLS 1.2: a close without the alert is a cut", tls12(),
