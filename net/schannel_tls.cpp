@@ -539,9 +539,10 @@ int32_t tls_send(TlsSession* t, uintptr_t socket, const char* data, int32_t leng
                       {ULONG(trailer), SECBUFFER_STREAM_TRAILER, record + header + n},
                       {0, SECBUFFER_EMPTY, nullptr}};
     SecBufferDesc desc{SECBUFFER_VERSION, 4, b};
+    // The sizes are what sealing made of the buffers.
+    const bool made = t->api->encrypt(&t->context, 0, &desc, 0) == SEC_E_OK;
     const uint64_t sealed = uint64_t(b[0].cbBuffer) + b[1].cbBuffer + b[2].cbBuffer;
-    if (t->api->encrypt(&t->context, 0, &desc, 0) != SEC_E_OK ||
-        sealed > uint64_t(header + n + trailer)) {
+    if (!made || sealed > uint64_t(header + n + trailer)) {
         end_stream(t, true);
         return -1;
     }

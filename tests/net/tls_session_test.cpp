@@ -53,7 +53,17 @@ struct Fetched {
     int32_t count;
     bool complete;
     std::string file;
+    std::string wire; // what the client sent
 };
+
+// The 'h' flights among the server's records.
+int flights_in(const std::string& records) {
+    int flights = 0;
+    for (size_t at = 0; at + 3 <= records.size();
+         at += 3 + (size_t(uint8_t(records[at + 1])) << 8 | uint8_t(records[at + 2])))
+        flights += records[at] == 'h';
+    return flights;
+}
 
 struct TlsSessionTest : ::testing::Test {
     kt::Runtime runtime;
@@ -71,6 +81,7 @@ struct TlsSessionTest : ::testing::Test {
         Fetched f{};
         f.count = download_file(url.c_str(), target.c_str(), &f.complete);
         EXPECT_TRUE(server.wait_done());
+        if (!server.received().empty()) f.wire = server.received()[0];
         if (kt::file_exists(target)) f.file = kt::read_file(target);
         EXPECT_EQ(tls.log().open, 0) << "handles left open";
         return f;
@@ -128,6 +139,11 @@ TEST_F(TlsSessionTest, ExchangesSplitAtEveryPoint) {
             EXPECT_EQ(f.file, std::string("body").substr(0, size_t(c.count))) << where;
             const kt::TlsLog& log = tls.log();
             EXPECT_EQ(log.sealed.rfind("GET /f HTTP/1.1\r\n", 0), 0u) << where;
+            // Exactly the sealed records went out, then at most the alert.
+            const std::string sent = kt::tls_client_bytes(flights_in(c.bytes), log.sealed);
+            EXPECT_EQ(f.wire.substr(0, sent.size()), sent) << where;
+            const std::string after = f.wire.substr(std::min(sent.size(), f.wire.size()));
+            EXPECT_TRUE(after.empty() || after == tls_record('a')) << where;
             EXPECT_EQ(log.post_handshake, c.post_handshake) << where;
             EXPECT_EQ(log.new_handshakes, 0) << where;
             EXPECT_EQ(log.chains, 1) << where;

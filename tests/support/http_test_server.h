@@ -65,6 +65,8 @@ class HttpTestServer {
     bool wait_done(int timeout_ms = 30000);
     // The request heads received so far (each up to and including its empty line).
     std::vector<std::string> requests();
+    // Every byte each played connection received, head and all after it.
+    std::vector<std::string> received();
     // Queues one more reply (persistent servers) and waits, up to timeout_ms,
     // until it has been played and its connection closed.
     void add_reply(Reply reply);
@@ -86,6 +88,7 @@ class HttpTestServer {
     std::atomic<size_t> played_{0};
     std::mutex mutex_;
     std::vector<std::string> requests_;
+    std::vector<std::string> received_;
     std::thread thread_;
 };
 

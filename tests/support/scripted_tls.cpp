@@ -6,8 +6,9 @@
 namespace kt {
 namespace {
 
-constexpr ULONG HEADER = 3;  // type and length
-constexpr ULONG TRAILER = 2; // what sealing appends
+constexpr ULONG HEADER = 3;        // type and length
+constexpr ULONG TRAILER = 2;       // what sealing appends
+constexpr ULONG TRAILER_ROOM = 16; // what the stream sizes promise at most
 constexpr char CLIENT_HELLO[] = "hello\r\n\r\n";
 
 TlsScript script;
@@ -146,7 +147,7 @@ SECURITY_STATUS query(PCtxtHandle handle, ULONG attribute, void* buffer) {
     if (!context_of(handle)->established) return SEC_E_INTERNAL_ERROR;
     switch (attribute) {
     case SECPKG_ATTR_STREAM_SIZES:
-        *static_cast<SecPkgContext_StreamSizes*>(buffer) = {HEADER, TRAILER, 16384, 4, 1};
+        *static_cast<SecPkgContext_StreamSizes*>(buffer) = {HEADER, TRAILER_ROOM, 16384, 4, 1};
         return SEC_E_OK;
     case SECPKG_ATTR_CONNECTION_INFO: {
         SecPkgContext_ConnectionInfo info{};
@@ -172,7 +173,8 @@ SECURITY_STATUS free_buffer(void* buffer) {
     return SEC_E_OK;
 }
 
-// Seals in place: the header names the record, the trailer is two bytes.
+// Seals in place: the header names the record; the trailer takes two bytes
+// of its room, and its buffer says so, as a block cipher's padding does.
 SECURITY_STATUS encrypt(PCtxtHandle handle, ULONG, PSecBufferDesc message, ULONG) {
     if (!context_of(handle)->established || !message || message->cBuffers < 3)
         return SEC_E_INTERNAL_ERROR;
@@ -267,6 +269,13 @@ std::string tls_record(char type, const std::string& payload) {
     r += char(payload.size() >> 8);
     r += char(payload.size() & 0xFF);
     return r + payload;
+}
+
+std::string tls_client_bytes(int flights, const std::string& plaintext) {
+    std::string bytes = CLIENT_HELLO;
+    for (int i = 0; i < flights; i++)
+        bytes += "flight";
+    return bytes + "finished" + tls_record('d', plaintext) + "~~";
 }
 
 ScriptedTls::ScriptedTls(TlsScript s) : previous_(install_tls_provider(&provider)) {

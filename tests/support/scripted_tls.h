@@ -26,6 +26,9 @@
 namespace kt {
 
 std::string tls_record(char type, const std::string& payload = "");
+// The client's bytes on the wire: its first token, a token for each 'h'
+// flight, its last handshake token, then the plaintext sealed in records.
+std::string tls_client_bytes(int flights, const std::string& plaintext);
 
 struct TlsScript {
     DWORD protocol = SP_PROT_TLS1_3_CLIENT; // what the handshake agrees

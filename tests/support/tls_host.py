@@ -58,8 +58,9 @@ def serve_tls(client, ctx, entry, name, log):
     request = read_head(tls)
     line = request.split(b"\r\n", 1)[0].decode("latin-1")
     print("%s %s %s" % (name, tls.version(), line), flush=True)
-    with requests_lock, open(log, "a") as f:
-        f.write("%s %s\n" % (name, line))
+    if line:
+        with requests_lock, open(log, "a") as f:
+            f.write("%s %s\n" % (name, line))
     parts = line.split(" ")
     target = parts[1] if len(parts) == 3 else ""
     framing = {"/counted": "counted", "/chunked": "chunked", "/echo": "counted"}.get(target, "close")
