@@ -11,21 +11,29 @@ bool under_wine() {
     return ntdll && GetProcAddress(ntdll, "wine_get_version");
 }
 
+// A plain table, not a local static: this program is single-threaded and
+// needs no guarded initialisation (nor the runtime code it brings).
+TlsProvider system{AcquireCredentialsHandleA,
+                   FreeCredentialsHandle,
+                   InitializeSecurityContextA,
+                   DeleteSecurityContext,
+                   ApplyControlToken,
+                   QueryContextAttributesA,
+                   FreeContextBuffer,
+                   EncryptMessage,
+                   DecryptMessage,
+                   CertGetCertificateChain,
+                   CertVerifyCertificateChainPolicy,
+                   CertFreeCertificateChain,
+                   CertFreeCertificateContext,
+                   false};
+bool system_known = false;
+
 const TlsProvider& system_provider() {
-    static const TlsProvider system{AcquireCredentialsHandleA,
-                                    FreeCredentialsHandle,
-                                    InitializeSecurityContextA,
-                                    DeleteSecurityContext,
-                                    ApplyControlToken,
-                                    QueryContextAttributesA,
-                                    FreeContextBuffer,
-                                    EncryptMessage,
-                                    DecryptMessage,
-                                    CertGetCertificateChain,
-                                    CertVerifyCertificateChainPolicy,
-                                    CertFreeCertificateChain,
-                                    CertFreeCertificateContext,
-                                    under_wine()};
+    if (!system_known) {
+        system.closing_alert_as_empty_record = under_wine();
+        system_known = true;
+    }
     return system;
 }
 #else
@@ -34,12 +42,14 @@ SECURITY_STATUS no_credentials(SEC_CHAR*, SEC_CHAR*, ULONG, void*, void*, SEC_GE
     return SEC_E_NO_CREDENTIALS;
 }
 
+TlsProvider no_provider() {
+    TlsProvider none{};
+    none.acquire_credentials = no_credentials;
+    return none;
+}
+TlsProvider none = no_provider();
+
 const TlsProvider& system_provider() {
-    static const TlsProvider none = [] {
-        TlsProvider p{};
-        p.acquire_credentials = no_credentials;
-        return p;
-    }();
     return none;
 }
 #endif
