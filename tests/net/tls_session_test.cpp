@@ -208,7 +208,8 @@ TEST_F(TlsSessionTest, OnlySoundSessionsCarryTheRequest) {
     }
 }
 
-// A server that never answers the hello: the handshake gives up when the
+// A server that never answers the hello, and one that never reads it (a
+// hello larger than the socket buffers): the handshake gives up when the
 // hook says stop, or at its deadline.
 TEST_F(TlsSessionTest, HandshakeWaitsEndByHookOrDeadline) {
     struct Stopper {
@@ -220,12 +221,21 @@ TEST_F(TlsSessionTest, HandshakeWaitsEndByHookOrDeadline) {
         return ++s->calls < s->stop_at;
     };
     const struct {
+        bool deaf;
         int stop_at;
         uint64_t budget_ms;
         TlsFailure why;
-    } cases[] = {{3, 10000, TlsFailure::cancelled}, {1000, 300, TlsFailure::other}};
+    } cases[] = {{false, 3, 10000, TlsFailure::cancelled},
+                 {false, 1000, 300, TlsFailure::other},
+                 {true, 3, 10000, TlsFailure::cancelled},
+                 {true, 1000, 300, TlsFailure::other}};
     for (const auto& c : cases) {
-        kt::HttpTestServer server({kt::reply("", kt::Ending::stall)});
+        kt::TlsScript script;
+        if (c.deaf) script.hello_size = 32u << 20;
+        tls.reset(script);
+        kt::ServerOptions options;
+        options.deaf = c.deaf;
+        kt::HttpTestServer server({kt::reply("", kt::Ending::stall)}, options);
         Connection* connection = open_client("127.0.0.1", server.port());
         ASSERT_NE(connection, nullptr);
         Stopper stopper{0, c.stop_at};
@@ -235,14 +245,15 @@ TEST_F(TlsSessionTest, HandshakeWaitsEndByHookOrDeadline) {
         EXPECT_FALSE(
             secure_connection(connection, "127.0.0.1", started + c.budget_ms, &hook, &why));
         const uint64_t took = GetTickCount64() - started;
-        EXPECT_EQ(why, c.why);
+        EXPECT_EQ(why, c.why) << c.deaf;
         // The hook was called at least every slice of the wait.
-        EXPECT_GE(uint64_t(stopper.calls), took / (2 * WAIT_SLICE_MS));
+        EXPECT_GE(uint64_t(stopper.calls), took / (2 * WAIT_SLICE_MS)) << c.deaf;
         if (c.why == TlsFailure::cancelled) {
-            EXPECT_EQ(stopper.calls, c.stop_at);
+            EXPECT_EQ(stopper.calls, c.stop_at) << c.deaf;
         }
         close_connection(connection);
         server.stop();
+        EXPECT_EQ(tls.log().open, 0) << c.deaf;
     }
 }
 

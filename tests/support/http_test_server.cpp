@@ -243,6 +243,12 @@ void HttpTestServer::run() {
 }
 
 void HttpTestServer::serve(uintptr_t client, const Reply& r) {
+    if (options_.deaf) { // until stopped; the client's bytes fill its socket
+        while (pause(20)) {
+        }
+        close_socket(client);
+        return;
+    }
     // The request head, up to its empty line (bounded in size and time).
     std::string request;
     const auto give_up = clock::now() + std::chrono::seconds(10);

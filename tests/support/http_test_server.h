@@ -47,6 +47,7 @@ struct ServerOptions {
     bool repeat = false;     // play the last reply again for every further connection
     bool persistent = false; // keep listening for replies added later (add_reply)
     int bind_wait_ms = 0;    // how long to retry a busy fixed port
+    bool deaf = false;       // read nothing: hold each connection until stopped
 };
 
 class HttpTestServer {

@@ -87,7 +87,10 @@ SECURITY_STATUS initialize(PCredHandle, PCtxtHandle handle, SEC_CHAR* target, UL
                            ULONG*, PTimeStamp) {
     if (!target) return SEC_E_INTERNAL_ERROR;
     if (!handle) {
-        if (!new_handle || !give_token(out, CLIENT_HELLO, sizeof CLIENT_HELLO - 1))
+        std::string hello = CLIENT_HELLO;
+        if (script.hello_size > hello.size())
+            hello.insert(0, script.hello_size - hello.size(), 'p');
+        if (!new_handle || !give_token(out, hello.data(), ULONG(hello.size())))
             return SEC_E_INTERNAL_ERROR;
         *new_handle = {reinterpret_cast<ULONG_PTR>(new Context), 0};
         log_book.open++;

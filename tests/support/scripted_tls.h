@@ -36,6 +36,7 @@ struct TlsScript {
     bool classic_tls13 = true;              // SCHANNEL_CRED may ask for TLS 1.3
     DWORD policy_error = 0;                 // the SSL policy's verdict on the chain
     bool wine = false;                      // the closing alert comes as an empty record
+    uint32_t hello_size = 0;                // a first token padded to this length
 };
 
 // What the session did with the provider.
