@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
 # Builds the named libFuzzer targets (response url extract jpeg_decoder
-# download; all by default) with clang, ASan and UBSan in build/fuzz, and
+# download tls; all by default) with clang, ASan and UBSan in build/fuzz, and
 # defines what the fuzz scripts share: fuzz_targets, fuzz_seed NAME DIR and
 # fuzz_options NAME. Sourced by fuzz/run.sh and fuzz/campaign.sh.
 fuzz_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 fuzz_build="$fuzz_root/build/fuzz"
-fuzz_targets=(response url extract jpeg_decoder download)
+fuzz_targets=(response url extract jpeg_decoder download tls)
 
 # Copies the committed inputs of target NAME (its corpus, its past findings,
 # for the JPEG decoder the window picture) into the corpus directory DIR,
@@ -27,7 +27,7 @@ fuzz_options() {
     url) echo "-max_len=512 -timeout=10" ;;
     extract) echo "-max_len=10000 -timeout=10" ;;
     jpeg_decoder) echo "-timeout=10" ;;
-    download) echo "-max_len=4096 -timeout=30" ;;
+    download | tls) echo "-max_len=4096 -timeout=30" ;;
     *) echo "-max_len=4096 -timeout=10" ;;
   esac
 }

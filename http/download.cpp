@@ -284,7 +284,10 @@ int32_t run(Download& d, const char* url, const char* file_path, bool* complete,
         if (out.failed) DeleteFileA(file_path);
     }
     if (!made || out.failed || area->parser.state == ResponseState::refused) return 0;
-    *complete = area->parser.state == ResponseState::complete;
+    // Over TLS an unframed body that reached the byte cap was cut there.
+    *complete =
+        area->parser.state == ResponseState::complete &&
+        (area->parser.framing != Framing::until_close || connection_end_authentic(d.connection));
     return out.total;
 }
 

@@ -71,7 +71,8 @@ bool connection_wait(Connection* c, int32_t milliseconds, bool for_sending);
 // GetTickCount64: the handshake, then the certificate, which must chain to a
 // root the system trusts, be valid now and name host. From then on send and
 // receive carry plaintext, and close_connection sends the closing alert.
-// False on every failure (and always in the host build, which has no TLS);
+// False on every failure (and in the host build, which has no SChannel,
+// unless a test installed a scripted one);
 // the connection is then only fit to be closed.
 // The hook, when given, is called during every wait of the handshake; when it
 // says stop, securing fails. why, when given, is set to what failed.

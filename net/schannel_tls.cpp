@@ -1,8 +1,13 @@
 // TLS through SChannel, the system's own TLS: TLS 1.2, and TLS 1.3 where the
-// system offers it. The certificate is checked here, not left to SChannel,
-// so that every system checks it the same way: the chain must reach a root
-// the system trusts and pass the SSL policy for the host name. No check can
-// be switched off.
+// system offers it; nothing older, whatever the system lets through. The
+// certificate is checked here, not left to SChannel, so that every system
+// checks it the same way: the chain must reach a root the system trusts and
+// pass the SSL policy for the host name. No check can be switched off, and
+// no second handshake is ever run, so no certificate goes unchecked.
+//
+// Every SChannel and chain call goes through the table of tls_provider.h.
+// The socket is non-blocking from the start: every wait is a select of at
+// most WAIT_SLICE_MS, within the caller's deadline, and nothing blocks.
 #include "net/tls.h"
 
 #include <cstring>
@@ -10,14 +15,7 @@
 #include "core/runtime.h"
 #include "net/connection.h"
 #include "net/sockets_api.h"
-
-#define SECURITY_WIN32
-#define SCHANNEL_USE_BLACKLISTS
-#include <subauth.h>
-#include <wincrypt.h>
-
-#include <schannel.h>
-#include <security.h>
+#include "net/tls_provider.h"
 
 namespace {
 
@@ -26,7 +24,7 @@ constexpr int32_t INPUT_ROOM = 32768;        // records and handshake flights ga
 constexpr int32_t OUTPUT_ROOM = 16384 + 512; // one sealed record: header, data, trailer
 constexpr int32_t HOST_ROOM = 256;
 
-constexpr DWORD CONTEXT_FLAGS = ISC_REQ_SEQUENCE_DETECT | ISC_REQ_REPLAY_DETECT |
+constexpr ULONG CONTEXT_FLAGS = ISC_REQ_SEQUENCE_DETECT | ISC_REQ_REPLAY_DETECT |
                                 ISC_REQ_CONFIDENTIALITY | ISC_REQ_ALLOCATE_MEMORY | ISC_REQ_STREAM;
 // No client certificate is ever offered; the server's is checked below.
 constexpr DWORD CREDENTIAL_FLAGS =
@@ -35,15 +33,17 @@ constexpr DWORD CREDENTIAL_FLAGS =
 } // namespace
 
 struct TlsSession {
+    const TlsProvider* api;
     CredHandle credentials;
     CtxtHandle context;
     bool have_credentials;
     bool have_context;
-    bool ended;      // no more plaintext will come: alert, close or failure
-    bool alert_came; // the server's closing alert ended the stream
-    bool empty_last; // the last record held no data: Wine's closing alert
-    bool failed;     // the session cannot be used any more, not even to close
-    bool incomplete; // the buffered bytes hold no whole record
+    bool ended;          // no more plaintext will come: alert, close or failure
+    bool alert_came;     // the server's closing alert ended the stream
+    bool empty_last;     // the last record held no data (Wine's closing alert)
+    bool failed;         // the session cannot be used any more, not even to close
+    bool incomplete;     // the buffered bytes hold no whole record
+    bool post_handshake; // a TLS 1.3 message after the handshake is being taken in
     int32_t version;
     const WaitHook* hook; // called while the handshake waits; may be null
     TlsFailure why;       // what made the handshake fail
@@ -52,6 +52,8 @@ struct TlsSession {
     int32_t input_length;
     int32_t plain_at;
     int32_t plain_length;
+    int32_t output_at; // sealed bytes from output_at to output_length are not sent yet
+    int32_t output_length;
     char input[INPUT_ROOM];
     char plain[INPUT_ROOM];
     char output[OUTPUT_ROOM];
@@ -63,31 +65,85 @@ SOCKET socket_of(uintptr_t s) {
     return SOCKET(s);
 }
 
-bool send_whole(uintptr_t socket, const char* data, int32_t length) {
+// select on one socket for reading or writing: > 0 when ready within
+// milliseconds, < 0 when the socket failed.
+int ready_within(uintptr_t socket, int32_t milliseconds, bool for_sending) {
+    fd_set set;
+    FD_ZERO(&set);
+    FD_SET(socket_of(socket), &set);
+    if (milliseconds < 0) milliseconds = 0;
+    timeval wait{long(milliseconds / 1000), long(milliseconds % 1000) * 1000};
+    return for_sending ? select(int(socket_of(socket)) + 1, nullptr, &set, nullptr, &wait)
+                       : select(int(socket_of(socket)) + 1, &set, nullptr, nullptr, &wait);
+}
+
+// Waits, in slices that each end with the hook, until the socket is ready;
+// false when it failed, the deadline passed or the hook said stop.
+bool wait_ready(TlsSession* t, uintptr_t socket, uint64_t deadline_ms, bool for_sending) {
+    for (;;) {
+        const uint64_t now = GetTickCount64();
+        if (now > deadline_ms) return false;
+        const uint64_t left = deadline_ms - now;
+        const int ready = ready_within(
+            socket, int32_t(left < uint64_t(WAIT_SLICE_MS) ? left : WAIT_SLICE_MS), for_sending);
+        if (ready < 0) return false;
+        if (ready > 0) return true;
+        if (!wait_go_on(t->hook)) {
+            t->why = TlsFailure::cancelled;
+            return false;
+        }
+    }
+}
+
+// Sends all length bytes by deadline_ms; false when they could not be.
+bool send_by(TlsSession* t, uintptr_t socket, const char* data, int32_t length,
+             uint64_t deadline_ms) {
     while (length > 0) {
+        if (!wait_ready(t, socket, deadline_ms, true)) return false;
         const int n = send(socket_of(socket), data, length, 0);
-        if (n <= 0) return false;
+        if (n <= 0) return false; // writable, yet refused: the socket failed
         data += n;
         length -= n;
     }
     return true;
 }
 
-// select on one socket: > 0 when readable within milliseconds.
-int readable_within(uintptr_t socket, int32_t milliseconds) {
-    fd_set set;
-    FD_ZERO(&set);
-    FD_SET(socket_of(socket), &set);
-    if (milliseconds < 0) milliseconds = 0;
-    timeval wait{long(milliseconds / 1000), long(milliseconds % 1000) * 1000};
-    return select(0, &set, nullptr, nullptr, &wait);
+// Sends what the socket takes now of the sealed bytes not yet sent; false
+// when the socket failed.
+bool flush_output(TlsSession* t, uintptr_t socket) {
+    while (t->output_at < t->output_length) {
+        const int ready = ready_within(socket, 0, true);
+        if (ready < 0) return false;
+        if (ready == 0) return true;
+        const int n =
+            send(socket_of(socket), t->output + t->output_at, t->output_length - t->output_at, 0);
+        if (n <= 0) return false;
+        t->output_at += n;
+    }
+    t->output_at = t->output_length = 0;
+    return true;
+}
+
+// Queues a token SChannel made after the handshake, behind what is queued.
+bool queue_output(TlsSession* t, const void* data, ULONG length) {
+    if (length > ULONG(OUTPUT_ROOM - t->output_length)) return false;
+    std::memcpy(t->output + t->output_length, data, length);
+    t->output_length += int32_t(length);
+    return true;
+}
+
+bool acquired(TlsSession* t, void* auth_data) {
+    TimeStamp expiry;
+    char package[] = UNISP_NAME_A;
+    return t->have_credentials = t->api->acquire_credentials(nullptr, package, SECPKG_CRED_OUTBOUND,
+                                                             nullptr, auth_data, nullptr, nullptr,
+                                                             &t->credentials, &expiry) == SEC_E_OK;
 }
 
 // Newest first: SCH_CREDENTIALS (Windows 10 1809 and later) with everything
 // older than TLS 1.2 disabled, which lets TLS 1.3 in where the system has it;
 // then SCHANNEL_CRED asking for TLS 1.2 and 1.3, then for TLS 1.2 alone.
 bool acquire_credentials(TlsSession* t) {
-    TimeStamp expiry;
     TLS_PARAMETERS parameters;
     std::memset(&parameters, 0, sizeof parameters);
     parameters.grbitDisabledProtocols = ~DWORD(SP_PROT_TLS1_2_CLIENT | SP_PROT_TLS1_3_CLIENT);
@@ -97,10 +153,7 @@ bool acquire_credentials(TlsSession* t) {
     modern.dwFlags = CREDENTIAL_FLAGS;
     modern.cTlsParameters = 1;
     modern.pTlsParameters = &parameters;
-    char package[] = UNISP_NAME_A;
-    if (AcquireCredentialsHandleA(nullptr, package, SECPKG_CRED_OUTBOUND, nullptr, &modern, nullptr,
-                                  nullptr, &t->credentials, &expiry) == SEC_E_OK)
-        return t->have_credentials = true;
+    if (acquired(t, &modern)) return true;
     static constexpr DWORD classic_choices[] = {SP_PROT_TLS1_2_CLIENT | SP_PROT_TLS1_3_CLIENT,
                                                 SP_PROT_TLS1_2_CLIENT};
     for (const DWORD protocols : classic_choices) {
@@ -109,9 +162,7 @@ bool acquire_credentials(TlsSession* t) {
         classic.dwVersion = SCHANNEL_CRED_VERSION;
         classic.grbitEnabledProtocols = protocols;
         classic.dwFlags = CREDENTIAL_FLAGS;
-        if (AcquireCredentialsHandleA(nullptr, package, SECPKG_CRED_OUTBOUND, nullptr, &classic,
-                                      nullptr, nullptr, &t->credentials, &expiry) == SEC_E_OK)
-            return t->have_credentials = true;
+        if (acquired(t, &classic)) return true;
     }
     return false;
 }
@@ -120,20 +171,7 @@ bool acquire_credentials(TlsSession* t) {
 // it until deadline_ms; false when nothing came.
 bool read_more(TlsSession* t, uintptr_t socket, uint64_t deadline_ms) {
     const int32_t room = INPUT_ROOM - t->input_length;
-    if (room <= 0) return false;
-    for (;;) {
-        const uint64_t now = GetTickCount64();
-        if (now > deadline_ms) return false;
-        const uint64_t left = deadline_ms - now;
-        const int ready =
-            readable_within(socket, int32_t(left < WAIT_SLICE_MS ? left : WAIT_SLICE_MS));
-        if (ready < 0) return false;
-        if (ready > 0) break;
-        if (!wait_go_on(t->hook)) {
-            t->why = TlsFailure::cancelled;
-            return false;
-        }
-    }
+    if (room <= 0 || !wait_ready(t, socket, deadline_ms, false)) return false;
     const int n = recv(socket_of(socket), t->input + t->input_length,
                        room < SOCKET_READ ? room : SOCKET_READ, 0);
     if (n <= 0) return false;
@@ -141,7 +179,8 @@ bool read_more(TlsSession* t, uintptr_t socket, uint64_t deadline_ms) {
     return true;
 }
 
-// Keeps the bytes a call left unused (the last `extra` of the input).
+// Keeps the bytes a call left unused (the last cbBuffer of the input), or
+// none when it used them all.
 void keep_extra(TlsSession* t, const SecBuffer& b) {
     if (b.BufferType != SECBUFFER_EXTRA || b.cbBuffer == 0 || b.cbBuffer > ULONG(t->input_length)) {
         t->input_length = 0;
@@ -151,9 +190,10 @@ void keep_extra(TlsSession* t, const SecBuffer& b) {
     t->input_length = int32_t(b.cbBuffer);
 }
 
-// One handshake step over the gathered input (none on the first call);
-// whatever token SChannel makes is sent.
-SECURITY_STATUS handshake_step(TlsSession* t, uintptr_t socket, bool first) {
+// One call of the handshake function over the gathered input (none on the
+// first call). The token it makes is handed to deliver, then freed.
+template <typename Deliver>
+SECURITY_STATUS context_step(TlsSession* t, bool first, Deliver deliver) {
     SecBuffer in[2] = {{ULONG(t->input_length), SECBUFFER_TOKEN, t->input},
                        {0, SECBUFFER_EMPTY, nullptr}};
     SecBufferDesc in_desc{SECBUFFER_VERSION, 2, in};
@@ -161,28 +201,34 @@ SECURITY_STATUS handshake_step(TlsSession* t, uintptr_t socket, bool first) {
     SecBufferDesc out_desc{SECBUFFER_VERSION, 1, &out};
     ULONG attributes = 0;
     SECURITY_STATUS status =
-        InitializeSecurityContextA(&t->credentials, first ? nullptr : &t->context, t->host,
+        t->api->initialize_context(&t->credentials, first ? nullptr : &t->context, t->host,
                                    CONTEXT_FLAGS, 0, 0, first ? nullptr : &in_desc, 0,
                                    first ? &t->context : nullptr, &out_desc, &attributes, nullptr);
     if (first && (status == SEC_E_OK || status == SEC_I_CONTINUE_NEEDED)) t->have_context = true;
     if (out.pvBuffer) {
         if (out.cbBuffer > 0 && (status == SEC_E_OK || status == SEC_I_CONTINUE_NEEDED) &&
-            !send_whole(socket, static_cast<const char*>(out.pvBuffer), int32_t(out.cbBuffer)))
+            !deliver(static_cast<const char*>(out.pvBuffer), out.cbBuffer))
             status = SEC_E_INTERNAL_ERROR;
-        FreeContextBuffer(out.pvBuffer);
+        t->api->free_context_buffer(out.pvBuffer);
     }
     if (!first && status != SEC_E_INCOMPLETE_MESSAGE) keep_extra(t, in[1]);
     return status;
 }
 
 // Runs handshake steps until the context is complete; false on failure.
-bool complete_handshake(TlsSession* t, uintptr_t socket, SECURITY_STATUS status,
-                        uint64_t deadline_ms) {
+// Each token is sent by deadline_ms.
+bool handshake(TlsSession* t, uintptr_t socket, uint64_t deadline_ms) {
+    const auto send_token = [&](const char* token, ULONG length) {
+        return length <= ULONG(INT32_MAX) &&
+               send_by(t, socket, token, int32_t(length), deadline_ms);
+    };
+    SECURITY_STATUS status = context_step(t, true, send_token);
     while (status == SEC_I_CONTINUE_NEEDED || status == SEC_E_INCOMPLETE_MESSAGE) {
+        if (GetTickCount64() > deadline_ms) return false;
         if ((t->input_length == 0 || status == SEC_E_INCOMPLETE_MESSAGE) &&
             !read_more(t, socket, deadline_ms))
             return false;
-        status = handshake_step(t, socket, false);
+        status = context_step(t, false, send_token);
     }
     return status == SEC_E_OK;
 }
@@ -204,14 +250,30 @@ TlsFailure certificate_failure(DWORD error) {
     }
 }
 
-bool certificate_trusted(TlsSession* t) {
+// The host name as the policy wants it: a DNS name is ASCII, so it widens
+// byte by byte; anything else is refused.
+bool wide_host(const char* host, WCHAR* wide) {
+    for (int32_t i = 0;; i++) {
+        const auto c = static_cast<unsigned char>(host[i]);
+        if (c >= 0x80) return false;
+        wide[i] = WCHAR(c);
+        if (c == 0) return true;
+    }
+}
+
+// The chain build may fetch missing certificates: it gets what remains of
+// the deadline for that, and nothing when none remains.
+bool certificate_trusted(TlsSession* t, uint64_t deadline_ms) {
+    const uint64_t now = GetTickCount64();
+    if (now >= deadline_ms) return false;
+    const uint64_t left = deadline_ms - now;
     PCCERT_CONTEXT certificate = nullptr;
-    if (QueryContextAttributesA(&t->context, SECPKG_ATTR_REMOTE_CERT_CONTEXT, &certificate) !=
+    if (t->api->query_attributes(&t->context, SECPKG_ATTR_REMOTE_CERT_CONTEXT, &certificate) !=
             SEC_E_OK ||
         !certificate)
         return false;
-    wchar_t name[HOST_ROOM];
-    bool trusted = MultiByteToWideChar(CP_ACP, 0, t->host, -1, name, HOST_ROOM) > 0;
+    WCHAR name[HOST_ROOM];
+    bool trusted = wide_host(t->host, name);
     char server_auth[] = szOID_PKIX_KP_SERVER_AUTH;
     LPSTR usages[] = {server_auth};
     CERT_CHAIN_PARA chain_para;
@@ -220,10 +282,12 @@ bool certificate_trusted(TlsSession* t) {
     chain_para.RequestedUsage.dwType = USAGE_MATCH_TYPE_AND;
     chain_para.RequestedUsage.Usage.cUsageIdentifier = 1;
     chain_para.RequestedUsage.Usage.rgpszUsageIdentifier = usages;
+    chain_para.dwUrlRetrievalTimeout = DWORD(left < 0xFFFFFFFFu ? left : 0xFFFFFFFFu);
     PCCERT_CHAIN_CONTEXT chain = nullptr;
-    trusted =
-        trusted && CertGetCertificateChain(nullptr, certificate, nullptr, certificate->hCertStore,
-                                           &chain_para, 0, nullptr, &chain);
+    trusted = trusted &&
+              t->api->get_chain(nullptr, certificate, nullptr, certificate->hCertStore, &chain_para,
+                                0, nullptr, &chain) &&
+              chain;
     if (trusted) {
         HTTPSPolicyCallbackData https;
         std::memset(&https, 0, sizeof https);
@@ -237,13 +301,12 @@ bool certificate_trusted(TlsSession* t) {
         CERT_CHAIN_POLICY_STATUS verdict;
         std::memset(&verdict, 0, sizeof verdict);
         verdict.cbSize = sizeof verdict;
-        trusted =
-            CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_SSL, chain, &policy, &verdict) &&
-            verdict.dwError == 0;
+        trusted = t->api->verify_chain_policy(CERT_CHAIN_POLICY_SSL, chain, &policy, &verdict) &&
+                  verdict.dwError == 0;
         if (!trusted) t->why = certificate_failure(verdict.dwError);
     }
-    if (chain) CertFreeCertificateChain(chain);
-    CertFreeCertificateContext(certificate);
+    if (chain) t->api->free_chain(chain);
+    t->api->free_certificate(certificate);
     return trusted;
 }
 
@@ -253,9 +316,18 @@ int32_t version_of(DWORD protocol) {
     return 0;
 }
 
+// 12 or 13, or 0 for an older protocol (or none known).
+int32_t negotiated_version(TlsSession* t) {
+    SecPkgContext_ConnectionInfo info;
+    std::memset(&info, 0, sizeof info);
+    if (t->api->query_attributes(&t->context, SECPKG_ATTR_CONNECTION_INFO, &info) != SEC_E_OK)
+        return 0;
+    return version_of(info.dwProtocol);
+}
+
 void release(TlsSession* t) {
-    if (t->have_context) DeleteSecurityContext(&t->context);
-    if (t->have_credentials) FreeCredentialsHandle(&t->credentials);
+    if (t->have_context) t->api->delete_context(&t->context);
+    if (t->have_credentials) t->api->free_credentials(&t->credentials);
     heap_free(t);
 }
 
@@ -264,40 +336,52 @@ void end_stream(TlsSession* t, bool failed) {
     if (failed) t->failed = true;
 }
 
+// Whether a buffer SChannel gave back lies within the input, where it
+// decrypts in place.
+bool within_input(const TlsSession* t, const SecBuffer& b) {
+    const auto* at = static_cast<const char*>(b.pvBuffer);
+    return at >= t->input && at <= t->input + t->input_length &&
+           b.cbBuffer <= ULONG(t->input + t->input_length - at);
+}
+
 // Decrypts the next record of the input into the plaintext buffer (which is
-// empty). False when the input holds no whole record yet.
-bool decrypt_record(TlsSession* t, uintptr_t socket) {
+// empty), or marks the input incomplete.
+void decrypt_record(TlsSession* t) {
     SecBuffer b[4] = {{ULONG(t->input_length), SECBUFFER_DATA, t->input},
                       {0, SECBUFFER_EMPTY, nullptr},
                       {0, SECBUFFER_EMPTY, nullptr},
                       {0, SECBUFFER_EMPTY, nullptr}};
     SecBufferDesc desc{SECBUFFER_VERSION, 4, b};
-    const SECURITY_STATUS status = DecryptMessage(&t->context, &desc, 0, nullptr);
+    const int32_t before = t->input_length;
+    const SECURITY_STATUS status = t->api->decrypt(&t->context, &desc, 0, nullptr);
     if (status == SEC_E_INCOMPLETE_MESSAGE) {
         t->incomplete = true;
-        return false;
+        return;
     }
     if (status == SEC_I_CONTEXT_EXPIRED) { // the closing alert
         t->alert_came = true;
         end_stream(t, false);
-        return true;
+        return;
     }
-    if (status != SEC_E_OK && status != SEC_I_RENEGOTIATE) {
+    // A TLS 1.2 server asking for a new handshake ends the stream: this
+    // program never renegotiates.
+    const bool post_handshake = status == SEC_I_RENEGOTIATE && t->version == 13;
+    if (status != SEC_E_OK && !post_handshake) {
         end_stream(t, true);
-        return true;
+        return;
     }
     const SecBuffer* extra = nullptr;
-    t->empty_last = true;
+    bool data = false;
     for (const SecBuffer& part : b) {
-        if (part.BufferType == SECBUFFER_DATA && part.cbBuffer > 0 && part.pvBuffer) {
-            if (part.cbBuffer > sizeof t->plain) {
+        if (part.BufferType == SECBUFFER_DATA && part.cbBuffer > 0) {
+            if (!part.pvBuffer || !within_input(t, part)) {
                 end_stream(t, true);
-                return true;
+                return;
             }
             std::memcpy(t->plain, part.pvBuffer, part.cbBuffer);
             t->plain_at = 0;
             t->plain_length = int32_t(part.cbBuffer);
-            t->empty_last = false;
+            data = true;
         }
         if (part.BufferType == SECBUFFER_EXTRA) extra = &part;
     }
@@ -305,22 +389,54 @@ bool decrypt_record(TlsSession* t, uintptr_t socket) {
         keep_extra(t, *extra);
     else
         t->input_length = 0;
-    // TLS 1.3 messages after the handshake (a session ticket, a key update)
-    // go back through the handshake call, as the system asks.
-    if (status == SEC_I_RENEGOTIATE &&
-        !complete_handshake(t, socket, handshake_step(t, socket, false), GetTickCount64() + 10000))
+    // Only a record SChannel passed as sound counts as Wine's closing alert.
+    t->empty_last = status == SEC_E_OK && !data;
+    // The message after the handshake (a session ticket, a key update) goes
+    // to the handshake function next, as SChannel asks.
+    t->post_handshake = post_handshake;
+    if (!data && !post_handshake && t->input_length == before) end_stream(t, true); // no progress
+}
+
+// Hands a TLS 1.3 message after the handshake to the handshake function;
+// what it answers is queued for sending. A new handshake is never run.
+void take_post_handshake(TlsSession* t) {
+    const int32_t before = t->input_length;
+    const auto queue = [t](const char* token, ULONG length) {
+        return queue_output(t, token, length);
+    };
+    const SECURITY_STATUS status = context_step(t, false, queue);
+    if (status == SEC_E_INCOMPLETE_MESSAGE) {
+        t->incomplete = true;
+        return;
+    }
+    if (status == SEC_E_OK) {
+        t->post_handshake = false;
+        if (before > 0 && t->input_length == before) end_stream(t, true); // took nothing
+        return;
+    }
+    if (status != SEC_I_CONTINUE_NEEDED) {
         end_stream(t, true);
-    return true;
+        return;
+    }
+    // More of the message is to come.
+    if (t->input_length == before) t->incomplete = true;
 }
 
 // Brings plaintext to hand from what was received and what the socket holds,
-// without waiting.
+// without waiting; sends what is queued as far as the socket takes it.
 int32_t pump(TlsSession* t, uintptr_t socket) {
     for (;;) {
+        if (!t->failed && !flush_output(t, socket)) end_stream(t, true);
         if (t->plain_length > 0) return EVENT_DATA;
         if (t->ended) return EVENT_DISCONNECT;
-        if (t->input_length > 0 && !t->incomplete && decrypt_record(t, socket)) continue;
-        const int ready = readable_within(socket, 0);
+        if ((t->input_length > 0 || t->post_handshake) && !t->incomplete) {
+            if (t->post_handshake)
+                take_post_handshake(t);
+            else
+                decrypt_record(t);
+            continue;
+        }
+        const int ready = ready_within(socket, 0, false);
         if (ready == 0) return EVENT_NONE;
         u_long waiting = 0;
         if (ready < 0 || ioctlsocket(socket_of(socket), FIONREAD, &waiting) != 0) {
@@ -335,9 +451,10 @@ int32_t pump(TlsSession* t, uintptr_t socket) {
         const int32_t room = INPUT_ROOM - t->input_length;
         int32_t want = room < SOCKET_READ ? room : SOCKET_READ;
         if (u_long(want) > waiting) want = int32_t(waiting);
+        // A record longer than the input room can never be whole.
         const int n = want > 0 ? recv(socket_of(socket), t->input + t->input_length, want, 0) : -1;
         if (n <= 0) {
-            end_stream(t, n < 0);
+            end_stream(t, true);
             continue;
         }
         t->input_length += n;
@@ -353,46 +470,48 @@ TlsSession* tls_open(uintptr_t socket, const char* host, uint64_t deadline_ms, c
     if (!host || std::strlen(host) >= HOST_ROOM) return nullptr;
     auto* t = static_cast<TlsSession*>(heap_alloc_zeroed(sizeof(TlsSession)));
     if (!t) return nullptr;
+    t->api = &tls_provider();
     std::strcpy(t->host, host);
     t->hook = hook;
     t->why = TlsFailure::other;
-    SecPkgContext_ConnectionInfo info;
-    std::memset(&info, 0, sizeof info);
+    u_long non_blocking = 1;
     const bool secured =
-        acquire_credentials(t) &&
-        complete_handshake(t, socket, handshake_step(t, socket, true), deadline_ms) &&
-        certificate_trusted(t) &&
-        QueryContextAttributesA(&t->context, SECPKG_ATTR_STREAM_SIZES, &t->sizes) == SEC_E_OK &&
+        ioctlsocket(socket_of(socket), FIONBIO, &non_blocking) == 0 && acquire_credentials(t) &&
+        handshake(t, socket, deadline_ms) && (t->version = negotiated_version(t)) != 0 &&
+        certificate_trusted(t, deadline_ms) &&
+        t->api->query_attributes(&t->context, SECPKG_ATTR_STREAM_SIZES, &t->sizes) == SEC_E_OK &&
         t->sizes.cbHeader + t->sizes.cbTrailer < ULONG(OUTPUT_ROOM) / 2 &&
-        QueryContextAttributesA(&t->context, SECPKG_ATTR_CONNECTION_INFO, &info) == SEC_E_OK;
+        t->sizes.cbMaximumMessage > 0;
     if (!secured) {
         if (why) *why = t->why;
         release(t);
         return nullptr;
     }
     t->hook = nullptr; // the caller's hook lives only as long as the handshake
-    t->version = version_of(info.dwProtocol);
+    if (why) *why = TlsFailure::none;
     return t;
 }
 
 void tls_close(TlsSession* t, uintptr_t socket) {
     if (!t) return;
     if (!t->failed && t->have_context) {
+        // The closing alert goes out if the socket takes it now: it is a
+        // courtesy, and nothing waits for it.
         DWORD type = SCHANNEL_SHUTDOWN;
         SecBuffer token{sizeof type, SECBUFFER_TOKEN, &type};
         SecBufferDesc token_desc{SECBUFFER_VERSION, 1, &token};
-        if (ApplyControlToken(&t->context, &token_desc) == SEC_E_OK) {
+        if (t->api->apply_control_token(&t->context, &token_desc) == SEC_E_OK) {
             SecBuffer out{0, SECBUFFER_TOKEN, nullptr};
             SecBufferDesc out_desc{SECBUFFER_VERSION, 1, &out};
             ULONG attributes = 0;
             const SECURITY_STATUS status =
-                InitializeSecurityContextA(&t->credentials, &t->context, t->host, CONTEXT_FLAGS, 0,
+                t->api->initialize_context(&t->credentials, &t->context, t->host, CONTEXT_FLAGS, 0,
                                            0, nullptr, 0, nullptr, &out_desc, &attributes, nullptr);
             if (out.pvBuffer) {
-                if ((status == SEC_E_OK || status == SEC_I_CONTEXT_EXPIRED) && out.cbBuffer > 0)
-                    send_whole(socket, static_cast<const char*>(out.pvBuffer),
-                               int32_t(out.cbBuffer));
-                FreeContextBuffer(out.pvBuffer);
+                if ((status == SEC_E_OK || status == SEC_I_CONTEXT_EXPIRED) && out.cbBuffer > 0 &&
+                    queue_output(t, out.pvBuffer, out.cbBuffer))
+                    flush_output(t, socket);
+                t->api->free_context_buffer(out.pvBuffer);
             }
         }
     }
@@ -401,6 +520,13 @@ void tls_close(TlsSession* t, uintptr_t socket) {
 
 int32_t tls_send(TlsSession* t, uintptr_t socket, const char* data, int32_t length) {
     if (!t || t->failed || length < 0 || (!data && length > 0)) return -1;
+    // A record still on its way first: until it is sent, nothing more is
+    // taken, as a full socket takes nothing.
+    if (!flush_output(t, socket)) {
+        end_stream(t, true);
+        return -1;
+    }
+    if (t->output_length > 0) return -1;
     const int32_t header = int32_t(t->sizes.cbHeader);
     const int32_t trailer = int32_t(t->sizes.cbTrailer);
     int32_t n = OUTPUT_ROOM - header - trailer;
@@ -413,8 +539,16 @@ int32_t tls_send(TlsSession* t, uintptr_t socket, const char* data, int32_t leng
                       {ULONG(trailer), SECBUFFER_STREAM_TRAILER, record + header + n},
                       {0, SECBUFFER_EMPTY, nullptr}};
     SecBufferDesc desc{SECBUFFER_VERSION, 4, b};
-    if (EncryptMessage(&t->context, 0, &desc, 0) != SEC_E_OK ||
-        !send_whole(socket, record, int32_t(b[0].cbBuffer + b[1].cbBuffer + b[2].cbBuffer))) {
+    // The sizes are what sealing made of the buffers.
+    const bool made = t->api->encrypt(&t->context, 0, &desc, 0) == SEC_E_OK;
+    const uint64_t sealed = uint64_t(b[0].cbBuffer) + b[1].cbBuffer + b[2].cbBuffer;
+    if (!made || sealed > uint64_t(header + n + trailer)) {
+        end_stream(t, true);
+        return -1;
+    }
+    t->output_at = 0;
+    t->output_length = int32_t(sealed);
+    if (!flush_output(t, socket)) {
         end_stream(t, true);
         return -1;
     }
@@ -437,15 +571,12 @@ int32_t tls_waiting(TlsSession* t, uintptr_t socket) {
     }
 }
 
+// Never waits: with nothing at hand it answers as a non-blocking socket.
 int32_t tls_receive(TlsSession* t, uintptr_t socket, char* buffer, int32_t length) {
     if (!t || !buffer || length < 0) return -1;
-    // Waits as a blocking recv does.
-    for (;;) {
-        const int32_t event = pump(t, socket);
-        if (event == EVENT_DATA) break;
-        if (event == EVENT_DISCONNECT) return t->failed ? -1 : 0;
-        if (readable_within(socket, 1000) < 0) return -1;
-    }
+    const int32_t event = pump(t, socket);
+    if (event == EVENT_DISCONNECT) return t->failed ? -1 : 0;
+    if (event != EVENT_DATA) return -1;
     const int32_t n = length < t->plain_length ? length : t->plain_length;
     std::memcpy(buffer, t->plain + t->plain_at, size_t(n));
     t->plain_at += n;
@@ -456,14 +587,16 @@ int32_t tls_receive(TlsSession* t, uintptr_t socket, char* buffer, int32_t lengt
 bool tls_wait_readable(TlsSession* t, uintptr_t socket, int32_t milliseconds) {
     if (!t) return false;
     if (pump(t, socket) != EVENT_NONE) return true;
-    return readable_within(socket, milliseconds) > 0;
+    return ready_within(socket, milliseconds, false) > 0;
 }
 
-// Windows reports the closing alert as SEC_I_CONTEXT_EXPIRED; Wine's
-// SChannel as a record without data. Such a record counts as the end only
-// when nothing came after it: no one but the server can make one.
+// Windows reports the closing alert as SEC_I_CONTEXT_EXPIRED. Wine's
+// SChannel passes it as a sound record without data; there such a record
+// counts as the end when nothing came after it. No one but the server can
+// make one.
 bool tls_closed_by_alert(const TlsSession* t) {
-    return t && (t->alert_came || (!t->failed && t->empty_last));
+    return t && (t->alert_came || (t->api->closing_alert_as_empty_record && !t->failed &&
+                                   t->empty_last && t->input_length == 0));
 }
 
 int32_t tls_version(const TlsSession* t) {

@@ -1,7 +1,7 @@
 // The TLS session of a secured connection: what connection.cpp calls when a
-// connection carries one. The Windows build makes it with the system's own
-// SChannel (schannel_tls.cpp); the host build has no TLS (no_tls.cpp), so
-// securing a connection fails there and nothing else is ever called.
+// connection carries one, made with SChannel (schannel_tls.cpp) through the
+// table of tls_provider.h: the system's own on Windows; on the host, which
+// has no SChannel, securing fails unless a test installed a scripted table.
 #pragma once
 
 #include <cstdint>
@@ -13,18 +13,23 @@ struct TlsSession;
 // Handshakes over the connected socket for host (sent as the server name),
 // by deadline_ms on GetTickCount64, and checks the server's certificate:
 // it must chain to a root the system trusts, be valid now and name host.
-// The session, or null on every failure (nothing is left to release then),
-// with why set (when given) to what failed. The hook (may be null) is called
-// during every wait, at least every WAIT_SLICE_MS; when it says stop, the
-// handshake fails as cancelled.
+// A protocol older than TLS 1.2 fails it too. The session, or null on every
+// failure (nothing is left to release then); why (when given) is set to what
+// failed, or none. Every send and read of the handshake waits at most until
+// deadline_ms, and so does the chain build's retrieval. The hook (may be
+// null) is called during every wait of a send or read, at least every
+// WAIT_SLICE_MS; when it says stop, the handshake fails as cancelled. The
+// socket is non-blocking from then on, whatever the outcome.
 TlsSession* tls_open(uintptr_t socket, const char* host, uint64_t deadline_ms, const WaitHook* hook,
                      TlsFailure* why);
 // Sends the closing alert, when the session is still sound, and releases it.
 void tls_close(TlsSession* t, uintptr_t socket);
 
-// Like their plain counterparts in connection.h, over the session's records:
-// plaintext in, plaintext out, never more than one socket read of 2048 bytes
-// at a time, and no waiting where the plain call does not wait.
+// Like their plain counterparts in connection.h on a non-blocking socket,
+// over the session's records: plaintext in, plaintext out, never more than
+// one socket read of 2048 bytes at a time, and no waiting (tls_receive with
+// nothing at hand returns -1; a sealed record the socket did not take whole
+// is sent on by the next call).
 int32_t tls_send(TlsSession* t, uintptr_t socket, const char* data, int32_t length);
 int32_t tls_event(TlsSession* t, uintptr_t socket);
 int32_t tls_waiting(TlsSession* t, uintptr_t socket);
@@ -36,5 +41,6 @@ bool tls_wait_readable(TlsSession* t, uintptr_t socket, int32_t milliseconds);
 // True once the server's closing alert came: only then has the stream
 // surely ended where the server meant it to.
 bool tls_closed_by_alert(const TlsSession* t);
-// The protocol version agreed: 12 for TLS 1.2, 13 for TLS 1.3, 0 otherwise.
+// The protocol version agreed: 12 for TLS 1.2, 13 for TLS 1.3 (an older one
+// fails the handshake).
 int32_t tls_version(const TlsSession* t);

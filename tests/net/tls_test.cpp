@@ -93,6 +93,24 @@ TEST_F(TlsTest, UntrustedServersGiveNothing) {
     }
 }
 
+// A server that speaks only TLS 1.0 or 1.1: whether or not the system's
+// TLS lets the handshake through, nothing is sent and nothing saved.
+TEST_F(TlsTest, ProtocolsBeforeTls12GiveNothing) {
+    const char* list = std::getenv("KESTRIN_TLS_SERVERS");
+    const std::string requests = std::string(list ? list : "") + ".requests";
+    for (const char* server : {"tls10", "tls11"}) {
+        ASSERT_TRUE(ports.count(server)) << server;
+        bool complete = true;
+        EXPECT_EQ(fetch(url(server, "/counted"), &complete), 0) << server;
+        EXPECT_FALSE(complete) << server;
+        EXPECT_FALSE(kt::file_exists(target)) << server;
+    }
+    ASSERT_TRUE(kt::file_exists(requests));
+    const std::string logged = kt::read_file(requests);
+    EXPECT_EQ(logged.find("tls10 "), std::string::npos) << logged;
+    EXPECT_EQ(logged.find("tls11 "), std::string::npos) << logged;
+}
+
 TEST_F(TlsTest, NegotiatesTls12AndTheNewestOffered) {
     for (const char* server : {"good", "tls12"}) {
         Connection* c = open_client("localhost", uint16_t(ports[server]));

@@ -174,6 +174,11 @@ bool HttpTestServer::wait_done(int timeout_ms) {
     return true;
 }
 
+std::vector<std::string> HttpTestServer::received() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return received_;
+}
+
 std::vector<std::string> HttpTestServer::requests() {
     std::lock_guard<std::mutex> lock(mutex_);
     return requests_;
@@ -238,6 +243,12 @@ void HttpTestServer::run() {
 }
 
 void HttpTestServer::serve(uintptr_t client, const Reply& r) {
+    if (options_.deaf) { // until stopped; the client's bytes fill its socket
+        while (pause(20)) {
+        }
+        close_socket(client);
+        return;
+    }
     // The request head, up to its empty line (bounded in size and time).
     std::string request;
     const auto give_up = clock::now() + std::chrono::seconds(10);
@@ -257,7 +268,8 @@ void HttpTestServer::serve(uintptr_t client, const Reply& r) {
     for (const Send& s : r.sends) {
         if (!sending || !pause(s.delay_ms)) break;
         if (s.segment <= 0) {
-            sending = send_bytes(client, s.bytes.data(), s.bytes.size());
+            for (long i = 0; i < s.repeat && sending && !stopping_; i++)
+                sending = send_bytes(client, s.bytes.data(), s.bytes.size());
             continue;
         }
         size_t at = 0;
@@ -272,7 +284,13 @@ void HttpTestServer::serve(uintptr_t client, const Reply& r) {
             }
         }
     }
+    std::string all = request;
+    const auto keep_received = [&] {
+        std::lock_guard<std::mutex> lock(mutex_);
+        received_.push_back(all);
+    };
     if (r.ending == Ending::reset) {
+        keep_received();
         linger l{1, 0};
         setsockopt(SOCKET(client), SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&l),
                    sizeof l);
@@ -286,8 +304,11 @@ void HttpTestServer::serve(uintptr_t client, const Reply& r) {
         clock::now() + std::chrono::seconds(r.ending == Ending::stall ? 60 : 15);
     while (clock::now() < hold_until && !stopping_) {
         if (!readable(client, 20)) continue;
-        if (receive_bytes(client, buffer, sizeof buffer) <= 0) break;
+        const long n = receive_bytes(client, buffer, sizeof buffer);
+        if (n <= 0) break;
+        all.append(buffer, size_t(n));
     }
+    keep_received();
     close_socket(client);
 }
 

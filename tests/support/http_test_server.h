@@ -21,6 +21,7 @@ struct Send {
     int segment = 0;
     int burst = 1;
     int gap_ms = 0;
+    long repeat = 1; // without segments: the bytes are sent this many times
 };
 
 enum class Ending {
@@ -46,6 +47,7 @@ struct ServerOptions {
     bool repeat = false;     // play the last reply again for every further connection
     bool persistent = false; // keep listening for replies added later (add_reply)
     int bind_wait_ms = 0;    // how long to retry a busy fixed port
+    bool deaf = false;       // read nothing: hold each connection until stopped
 };
 
 class HttpTestServer {
@@ -64,6 +66,8 @@ class HttpTestServer {
     bool wait_done(int timeout_ms = 30000);
     // The request heads received so far (each up to and including its empty line).
     std::vector<std::string> requests();
+    // Every byte each played connection received, head and all after it.
+    std::vector<std::string> received();
     // Queues one more reply (persistent servers) and waits, up to timeout_ms,
     // until it has been played and its connection closed.
     void add_reply(Reply reply);
@@ -85,6 +89,7 @@ class HttpTestServer {
     std::atomic<size_t> played_{0};
     std::mutex mutex_;
     std::vector<std::string> requests_;
+    std::vector<std::string> received_;
     std::thread thread_;
 };
 

@@ -1,0 +1,278 @@
+// The TLS session's SChannel code, on the host, against the scripted
+// provider (tests/support/scripted_tls.h) that answers as Windows does,
+// through a real loopback connection: https downloads whose server bytes
+// are fed at every split point, and what the session accepts.
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "http/download.h"
+#include "net/connection.h"
+#include "tests/support/http_test_server.h"
+#include "tests/support/scripted_tls.h"
+#include "tests/support/test_support.h"
+
+namespace {
+
+using kt::tls_record;
+
+const std::string UNFRAMED = "HTTP/1.1 200 OK\r\n\r\nbody";
+const std::string COUNTED = "HTTP/1.1 200 OK\r\nContent-Length: 4\r\n\r\nbody";
+
+kt::TlsScript tls12() {
+    kt::TlsScript s;
+    s.protocol = SP_PROT_TLS1_2_CLIENT;
+    return s;
+}
+kt::TlsScript tls13() {
+    return kt::TlsScript{};
+}
+kt::TlsScript under_wine(kt::TlsScript s) {
+    s.wine = true;
+    return s;
+}
+kt::TlsScript with_protocol(DWORD protocol) {
+    kt::TlsScript s;
+    s.protocol = protocol;
+    return s;
+}
+kt::TlsScript with_verdict(LONG error) {
+    kt::TlsScript s;
+    s.policy_error = DWORD(error);
+    return s;
+}
+kt::TlsScript credentials(bool modern, bool classic_tls13) {
+    kt::TlsScript s;
+    s.modern_credentials = modern;
+    s.classic_tls13 = classic_tls13;
+    return s;
+}
+
+struct Fetched {
+    int32_t count;
+    bool complete;
+    std::string file;
+    std::string wire; // what the client sent
+};
+
+// The 'h' flights among the server's records.
+int flights_in(const std::string& records) {
+    int flights = 0;
+    for (size_t at = 0; at + 3 <= records.size();
+         at += 3 + (size_t(uint8_t(records[at + 1])) << 8 | uint8_t(records[at + 2])))
+        flights += records[at] == 'h';
+    return flights;
+}
+
+struct TlsSessionTest : ::testing::Test {
+    kt::Runtime runtime;
+    kt::TempDir dir;
+    std::string target = dir.file("tmp1");
+    kt::ScriptedTls tls{kt::TlsScript{}};
+    void SetUp() override { ASSERT_EQ(network_start(), 1); }
+    void TearDown() override { network_end(); }
+
+    Fetched fetch(const kt::TlsScript& script, kt::Reply reply) {
+        tls.reset(script);
+        std::remove(target.c_str());
+        kt::HttpTestServer server({std::move(reply)});
+        const std::string url = "https://127.0.0.1:" + std::to_string(server.port()) + "/f";
+        Fetched f{};
+        f.count = download_file(url.c_str(), target.c_str(), &f.complete);
+        EXPECT_TRUE(server.wait_done());
+        if (!server.received().empty()) f.wire = server.received()[0];
+        if (kt::file_exists(target)) f.file = kt::read_file(target);
+        EXPECT_EQ(tls.log().open, 0) << "handles left open";
+        return f;
+    }
+};
+
+struct Exchange {
+    const char* name;
+    kt::TlsScript script;
+    std::string bytes; // the server's, after the client's hello
+    int32_t count;
+    bool complete;
+    int post_handshake; // TLS 1.3 messages taken after the handshake
+};
+
+// Every exchange at every split point of its bytes: tokens split across
+// reads (with and without SECBUFFER_MISSING), records in the last flight's
+// read, several records in one read.
+TEST_F(TlsSessionTest, ExchangesSplitAtEveryPoint) {
+    const std::string x = "x";
+    const Exchange cases[] = {
+        {"TLS 1.3: data with the last flight, a ticket, data, the alert", tls13(),
+         tls_record('h', x) + tls_record('f', x) + tls_record('d', UNFRAMED.substr(0, 9)) +
+             tls_record('t', "ticket") + tls_record('d', UNFRAMED.substr(9)) + tls_record('a'),
+         4, true, 1},
+        {"TLS 1.3: two tickets before a counted body", tls13(),
+         tls_record('f', x) + tls_record('t', x) + tls_record('t', x) + tls_record('d', COUNTED), 4,
+         true, 2},
+        {"TLS 1.3: a ticket last before a bare close is no end", tls13(),
+         tls_record('f', x) + tls_record('d', UNFRAMED) + tls_record('t', x), 4, false, 1},
+        {"Wine: a ticket last before the close is no end", under_wine(tls13()),
+         tls_record('f', x) + tls_record('d', UNFRAMED) + tls_record('t', x), 4, false, 1},
+        {"Wine: the alert as an empty record, then the close", under_wine(tls12()),
+         tls_record('h', x) + tls_record('f', x) + tls_record('d', UNFRAMED) + tls_record('a'), 4,
+         true, 0},
+        {"Wine: a cut record after the empty one is no end", under_wine(tls12()),
+         tls_record('f', x) + tls_record('d', UNFRAMED) + tls_record('a') +
+             tls_record('d', "more").substr(0, 5),
+         4, false, 0},
+        {"Windows: an empty record before the close is no end", tls12(),
+         tls_record('f', x) + tls_record('d', UNFRAMED) + tls_record('d'), 4, false, 0},
+        {"TLS 1.2: a close without the alert is a cut", tls12(),
+         tls_record('h', x) + tls_record('f', x) + tls_record('d', UNFRAMED), 4, false, 0},
+        {"TLS 1.2: a request for a new handshake ends the transfer", tls12(),
+         tls_record('f', x) + tls_record('d', COUNTED.substr(0, COUNTED.size() - 2)) +
+             tls_record('t', x) + tls_record('d', "dy") + tls_record('a'),
+         2, false, 0},
+    };
+    for (const Exchange& c : cases) {
+        for (size_t cut = 1; cut < c.bytes.size(); cut++) {
+            const Fetched f = fetch(c.script, kt::split_reply(c.bytes, {cut}, 10));
+            const std::string where = std::string(c.name) + ", cut at " + std::to_string(cut);
+            EXPECT_EQ(f.count, c.count) << where;
+            EXPECT_EQ(f.complete, c.complete) << where;
+            EXPECT_EQ(f.file, std::string("body").substr(0, size_t(c.count))) << where;
+            const kt::TlsLog& log = tls.log();
+            EXPECT_EQ(log.sealed.rfind("GET /f HTTP/1.1\r\n", 0), 0u) << where;
+            // Exactly the sealed records went out, then at most the alert.
+            const std::string sent = kt::tls_client_bytes(flights_in(c.bytes), log.sealed);
+            EXPECT_EQ(f.wire.substr(0, sent.size()), sent) << where;
+            const std::string after = f.wire.substr(std::min(sent.size(), f.wire.size()));
+            EXPECT_TRUE(after.empty() || after == tls_record('a')) << where;
+            EXPECT_EQ(log.post_handshake, c.post_handshake) << where;
+            EXPECT_EQ(log.new_handshakes, 0) << where;
+            EXPECT_EQ(log.chains, 1) << where;
+            if (HasFailure()) return;
+        }
+    }
+}
+
+struct Outcome {
+    const char* name;
+    kt::TlsScript script;
+    TlsFailure why;
+    DWORD credential_version; // of the credentials granted
+};
+
+// What the session accepts: a refused one sends nothing and tells why.
+TEST_F(TlsSessionTest, OnlySoundSessionsCarryTheRequest) {
+    const Outcome cases[] = {
+        {"TLS 1.3, Windows 10 1809 on", tls13(), TlsFailure::none, SCH_CREDENTIALS_VERSION},
+        {"TLS 1.2, Windows 8.1", credentials(false, true), TlsFailure::none, SCHANNEL_CRED_VERSION},
+        {"TLS 1.2 alone, Windows 7", credentials(false, false), TlsFailure::none,
+         SCHANNEL_CRED_VERSION},
+        {"TLS 1.0", with_protocol(SP_PROT_TLS1_0_CLIENT), TlsFailure::other, 5},
+        {"TLS 1.1", with_protocol(SP_PROT_TLS1_1_CLIENT), TlsFailure::other, 5},
+        {"expired", with_verdict(CERT_E_EXPIRED), TlsFailure::certificate_date, 5},
+        {"nested validity", with_verdict(CERT_E_VALIDITYPERIODNESTING),
+         TlsFailure::certificate_date, 5},
+        {"untrusted root", with_verdict(CERT_E_UNTRUSTEDROOT), TlsFailure::certificate_untrusted,
+         5},
+        {"no chain", with_verdict(CERT_E_CHAINING), TlsFailure::certificate_untrusted, 5},
+        {"other host", with_verdict(CERT_E_CN_NO_MATCH), TlsFailure::certificate_name, 5},
+        {"other verdict", with_verdict(LONG(0x800B010C)), TlsFailure::other, 5},
+    };
+    const std::string bytes = tls_record('f', "x") + tls_record('d', COUNTED);
+    for (const Outcome& c : cases) {
+        const bool sound = c.why == TlsFailure::none;
+        const Fetched f = fetch(c.script, kt::reply(bytes));
+        EXPECT_EQ(f.count, sound ? 4 : 0) << c.name;
+        EXPECT_EQ(kt::file_exists(target), sound) << c.name;
+        EXPECT_EQ(tls.log().sealed.empty(), !sound) << c.name;
+        EXPECT_EQ(tls.log().credential_version, c.credential_version) << c.name;
+
+        tls.reset(c.script);
+        kt::HttpTestServer server({kt::reply(bytes)});
+        Connection* connection = open_client("127.0.0.1", server.port());
+        ASSERT_NE(connection, nullptr);
+        const uint64_t deadline = GetTickCount64() + 10000;
+        TlsFailure why = TlsFailure::none;
+        EXPECT_EQ(secure_connection(connection, "127.0.0.1", deadline, nullptr, &why), sound)
+            << c.name;
+        EXPECT_EQ(why, c.why) << c.name;
+        if (sound) {
+            EXPECT_EQ(connection_tls_version(connection),
+                      c.script.protocol & SP_PROT_TLS1_3 ? 13 : 12);
+            // The chain build may fetch for no longer than the handshake had left.
+            EXPECT_GT(tls.log().retrieval_timeout, 0u) << c.name;
+            EXPECT_LE(tls.log().retrieval_timeout, 10000u) << c.name;
+        }
+        close_connection(connection);
+        EXPECT_EQ(tls.log().closing_alerts, sound ? 1 : 0) << c.name;
+        EXPECT_EQ(tls.log().open, 0) << c.name;
+    }
+}
+
+// A server that never answers the hello, and one that never reads it (a
+// hello larger than the socket buffers): the handshake gives up when the
+// hook says stop, or at its deadline.
+TEST_F(TlsSessionTest, HandshakeWaitsEndByHookOrDeadline) {
+    struct Stopper {
+        int calls = 0;
+        int stop_at;
+    };
+    const auto go_on = [](void* context) {
+        auto* s = static_cast<Stopper*>(context);
+        return ++s->calls < s->stop_at;
+    };
+    const struct {
+        bool deaf;
+        int stop_at;
+        uint64_t budget_ms;
+        TlsFailure why;
+    } cases[] = {{false, 3, 10000, TlsFailure::cancelled},
+                 {false, 1000, 300, TlsFailure::other},
+                 {true, 3, 10000, TlsFailure::cancelled},
+                 {true, 1000, 300, TlsFailure::other}};
+    for (const auto& c : cases) {
+        kt::TlsScript script;
+        if (c.deaf) script.hello_size = 32u << 20;
+        tls.reset(script);
+        kt::ServerOptions options;
+        options.deaf = c.deaf;
+        kt::HttpTestServer server({kt::reply("", kt::Ending::stall)}, options);
+        Connection* connection = open_client("127.0.0.1", server.port());
+        ASSERT_NE(connection, nullptr);
+        Stopper stopper{0, c.stop_at};
+        const WaitHook hook{go_on, &stopper};
+        TlsFailure why = TlsFailure::none;
+        const uint64_t started = GetTickCount64();
+        EXPECT_FALSE(
+            secure_connection(connection, "127.0.0.1", started + c.budget_ms, &hook, &why));
+        const uint64_t took = GetTickCount64() - started;
+        EXPECT_EQ(why, c.why) << c.deaf;
+        // The hook was called at least every slice of the wait.
+        EXPECT_GE(uint64_t(stopper.calls), took / (2 * WAIT_SLICE_MS)) << c.deaf;
+        if (c.why == TlsFailure::cancelled) {
+            EXPECT_EQ(stopper.calls, c.stop_at) << c.deaf;
+        }
+        close_connection(connection);
+        server.stop();
+        EXPECT_EQ(tls.log().open, 0) << c.deaf;
+    }
+}
+
+// An unframed body that reaches the byte cap over TLS was cut there: only
+// the closing alert shows where the server ended it.
+TEST_F(TlsSessionTest, UnframedBodyAtTheCapIsCut) {
+    std::string records;
+    for (int i = 0; i < 32; i++)
+        records += tls_record('d', std::string(2045, 'b'));
+    kt::Send body{records};
+    body.repeat = UNTIL_CLOSE_LIMIT / (32 * 2045) + 1;
+    kt::Reply reply{
+        {kt::Send{tls_record('f', "x") + tls_record('d', "HTTP/1.1 200 OK\r\n\r\n")}, body}};
+    tls.reset(tls13());
+    kt::HttpTestServer server({reply});
+    const std::string url = "https://127.0.0.1:" + std::to_string(server.port()) + "/f";
+    bool complete = true;
+    EXPECT_EQ(download_file(url.c_str(), "/dev/null", &complete, 120), UNTIL_CLOSE_LIMIT);
+    EXPECT_FALSE(complete);
+}
+
+} // namespace
