@@ -26,7 +26,7 @@ if [ "$mode" = build ]; then
     git clone -q --no-checkout "$source" "$d"
     git -C "$d" checkout -q --detach "$commit"
     ln -s "$source/.cache" "$d/.cache"
-    (cd "$d" && env -u SOURCE_DATE_EPOCH bash scripts/release.sh >/dev/null)
+    (cd "$d" && bash scripts/release.sh >/dev/null)
   done
   for f in build/release/app/kestrin.exe "$zip" dist/SHA256SUMS; do
     cmp "$one/$f" "$two/$f" || fail "$f differs between the two builds"
