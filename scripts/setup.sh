@@ -50,7 +50,12 @@ if [ $need_src = 1 ]; then
   (cd "$cache/src" && [ -d libjpeg-turbo-*/ ] 2>/dev/null || apt-get source -qq libjpeg-turbo)
   srcdir=$(ls -d "$cache"/src/libjpeg-turbo-*/ | head -n 1)
   rm -rf "$cache/build-libjpeg-i686"
+  # The library's bytes do not depend on the day or the folder it is built
+  # in: its build string is the date of its Debian source release.
+  export SOURCE_DATE_EPOCH
+  SOURCE_DATE_EPOCH=$(dpkg-parsechangelog -l "$srcdir/debian/changelog" -S Timestamp)
   cmake -S "$srcdir" -B "$cache/build-libjpeg-i686" \
+    -DCMAKE_C_FLAGS="-ffile-prefix-map=$cache/=" \
     -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" \
     -DCMAKE_BUILD_TYPE=Release -DWITH_JPEG8=ON -DENABLE_SHARED=OFF \
     -DWITH_TURBOJPEG=OFF -DWITH_SIMD=OFF -DCMAKE_INSTALL_LIBDIR="$cache/libjpeg-turbo-i686/lib" \

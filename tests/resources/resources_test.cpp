@@ -145,6 +145,7 @@ TEST(ProgramResources, VersionResourceSaysWhatTheProgramIs) {
     EXPECT_EQ(version_string(info, "ProductName"), "Kestrin");
     EXPECT_EQ(version_string(info, "FileVersion"), KESTRIN_VERSION_TEXT);
     EXPECT_EQ(version_string(info, "OriginalFilename"), "kestrin.exe");
+    EXPECT_EQ(version_string(info, "LegalCopyright"), "Copyright (c) 2026 The Kestrin developers");
     EXPECT_NE(version_string(info, "FileDescription"), "");
     EXPECT_NE(version_string(info, "Comments").find("METEOR-M2 2"), std::string::npos);
 }
