@@ -87,8 +87,9 @@ void log_stamp(const SYSTEMTIME& local, int32_t offset_minutes, char out[LOG_STA
     const char sign = offset_minutes < 0 ? '-' : '+';
     const int32_t magnitude = offset_minutes < 0 ? -offset_minutes : offset_minutes;
     std::snprintf(out, LOG_STAMP_SIZE, "%04u-%02u-%02u %02u:%02u:%02u %c%02d:%02d",
-                  unsigned(local.wYear % 10000), unsigned(local.wMonth), unsigned(local.wDay),
-                  unsigned(local.wHour), unsigned(local.wMinute), unsigned(local.wSecond), sign,
+                  unsigned(local.wYear % 10000), unsigned(local.wMonth % 100),
+                  unsigned(local.wDay % 100), unsigned(local.wHour % 100),
+                  unsigned(local.wMinute % 100), unsigned(local.wSecond % 100), sign,
                   int(magnitude / 60 % 100), int(magnitude % 60));
 }
 

@@ -18,8 +18,9 @@ std::string_view trimmed(std::string_view s) {
     return s;
 }
 
+// Up to the first CR, LF or zero byte (a parsed head's line ends are zeros).
 std::string_view first_line(std::string_view text) {
-    const size_t end = text.find_first_of("\r\n");
+    const size_t end = text.find_first_of(std::string_view("\r\n\0", 3));
     return end == std::string_view::npos ? text : text.substr(0, end);
 }
 
@@ -40,7 +41,7 @@ int32_t status_code_of(std::string_view status_line, std::string_view* reason) {
 bool headers_say_chunked(std::string_view headers) {
     constexpr std::string_view name = "transfer-encoding:";
     for (size_t at = 0; at < headers.size();) {
-        size_t end = headers.find('\n', at);
+        size_t end = headers.find_first_of(std::string_view("\n\0", 2), at);
         if (end == std::string_view::npos) end = headers.size();
         const std::string_view line = headers.substr(at, end - at);
         at = end + 1;

@@ -382,6 +382,8 @@ int32_t run(Download& d, const char* url, const char* file_path, bool* complete,
         }
         return 0;
     }
+    report->status_code = status_code_of(
+        std::string_view(area->parser.head, size_t(area->parser.head_length)), nullptr);
     *complete = state == ResponseState::complete;
     if (!*complete) {
         report->stage = waited(reader.cancelled, DownloadStage::body);
