@@ -61,7 +61,7 @@ const char* system_error_words(uint32_t error) {
     case 3:
         return "no such file or folder";
     case 5:
-        return "access denied";
+        return "access denied (held by another program, or protected)";
     case 32:
     case 33:
         return "the file is in use by another program";

@@ -24,6 +24,13 @@ wine_run="$here/../../scripts/wine-run.sh"
 source "$here/../../scripts/wine-env.sh" # WINEPREFIX, where Wine keeps the user's folders
 [ -n "${DISPLAY:-}" ] || { echo "e2e: no DISPLAY"; exit 1; }
 mkdir -p "$artifacts"
+# The prefix's server and services run for the whole script, started here
+# with none of its pipes: started by a program whose output the script
+# reads, they would hold that pipe open and its reader would wait for ever.
+kestrin_wine_prefix
+wineserver -w # one started before lingers a few seconds: let it go first
+wineserver -p </dev/null >/dev/null 2>&1
+wine cmd /c exit </dev/null >/dev/null 2>&1 || true
 
 # "Файл  *norad_M2.txt* загружен", "... не обновлён" and "... актуален",
 # Windows-1251.
@@ -77,7 +84,7 @@ port=${site##*:}
 catalogue_host="$here/../support/catalogue_host.py"
 request_line="GET /NORAD/elements/gp.php?CATNR=44387&FORMAT=TLE HTTP/1.1"
 work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+trap 'rm -rf "$work"; wineserver -k 2>/dev/null || true' EXIT
 # The host's answer: the one entry, as published (name padded, CR LF).
 entry="$work/entry.txt"
 grep -A2 '^METEOR-M2 2 ' "$catalogue" >"$entry"
@@ -306,7 +313,7 @@ run_case name_missing counted "$without_name" "$not_updated" no previous \
   'not-updated: the answer \([0-9]+ bytes\) has no line with METEOR-M2 2'
 run_case current counted "$entry" "$current" no previous 'current: norad_M2.txt is 0 min old, nothing asked' fresh
 run_case held_by_a_reader counted "$entry" "$not_updated" no previous \
-  'not-updated: norad_M2.txt could not be replaced: the file is in use by another program \(system error 32\)' held
+  'not-updated: norad_M2.txt could not be replaced: (access denied \(held by another program, or protected\) \(system error 5\)|the file is in use by another program \(system error 32\))' held
 run_case tmp1_is_a_folder counted "$entry" "$written" no new "$logged_written" tmp1_folder
 two_starts_case
 trickle_case

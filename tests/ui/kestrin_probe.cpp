@@ -196,7 +196,14 @@ int message(const std::wstring& title, const std::wstring& text) {
             return fail("more than one button");
     PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), LPARAM(ok));
     if (!wait_for([&] { return !IsWindow(box); })) return fail("the box does not close");
-    std::printf("message box ok\n");
+    // What the box showed, read back in UTF-16, for the log (in UTF-8, one line).
+    std::string utf8(shown.size() * 3 + 1, '\0');
+    const int n = WideCharToMultiByte(CP_UTF8, 0, shown.data(), int(shown.size()), utf8.data(),
+                                      int(utf8.size()), nullptr, nullptr);
+    utf8.resize(n > 0 ? size_t(n) : 0);
+    for (char& c : utf8)
+        if (c == '\n') c = '|';
+    std::printf("message box ok: %s\n", utf8.c_str());
     return 0;
 }
 
