@@ -10,6 +10,8 @@ char lower(char c) {
     return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c;
 }
 
+// Views are cut with remove_prefix and remove_suffix, never substr: its
+// range check would pull the exception machinery into the program.
 std::string_view trimmed(std::string_view s) {
     while (!s.empty() && (s.front() == ' ' || s.front() == '\t'))
         s.remove_prefix(1);
@@ -21,7 +23,8 @@ std::string_view trimmed(std::string_view s) {
 // Up to the first CR, LF or zero byte (a parsed head's line ends are zeros).
 std::string_view first_line(std::string_view text) {
     const size_t end = text.find_first_of(std::string_view("\r\n\0", 3));
-    return end == std::string_view::npos ? text : text.substr(0, end);
+    if (end != std::string_view::npos) text.remove_suffix(text.size() - end);
+    return text;
 }
 
 } // namespace
@@ -34,7 +37,8 @@ int32_t status_code_of(std::string_view status_line, std::string_view* reason) {
     const char* code = line.data() + blank + 1;
     if (!is_digit(code[0]) || !is_digit(code[1]) || !is_digit(code[2])) return 0;
     if (line.size() > blank + 4 && line[blank + 4] != ' ') return 0;
-    if (reason) *reason = trimmed(line.substr(blank + 4));
+    if (reason)
+        *reason = trimmed(std::string_view(line.data() + blank + 4, line.size() - blank - 4));
     return (code[0] - '0') * 100 + (code[1] - '0') * 10 + (code[2] - '0');
 }
 
@@ -43,7 +47,7 @@ bool headers_say_chunked(std::string_view headers) {
     for (size_t at = 0; at < headers.size();) {
         size_t end = headers.find_first_of(std::string_view("\n\0", 2), at);
         if (end == std::string_view::npos) end = headers.size();
-        const std::string_view line = headers.substr(at, end - at);
+        const std::string_view line(headers.data() + at, end - at);
         at = end + 1;
         if (line.size() < name.size()) continue;
         bool named = true;

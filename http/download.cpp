@@ -231,7 +231,8 @@ void note_refusal(Reader& reader, WorkArea* area, const char* rest, int32_t rest
     printable_first_line(reason, report->reason_phrase, REASON_PHRASE_LIMIT);
     // A head that names success but was refused was malformed or unended.
     const size_t line_end = head.find_first_of(std::string_view("\r\n\0", 3));
-    const std::string_view line = head.substr(0, line_end);
+    const std::string_view line(head.data(),
+                                line_end == std::string_view::npos ? head.size() : line_end);
     const bool accepted_status =
         line.find("200") != std::string_view::npos || line.find("302") != std::string_view::npos;
     if (report->status_code == 0 || accepted_status) {
@@ -247,7 +248,7 @@ void note_refusal(Reader& reader, WorkArea* area, const char* rest, int32_t rest
     // A chunked text begins with its first chunk's size line.
     if (headers_say_chunked(head)) {
         const size_t lf = text.find('\n');
-        text = lf == std::string_view::npos ? std::string_view() : text.substr(lf + 1);
+        text.remove_prefix(lf == std::string_view::npos ? text.size() : lf + 1);
     }
     printable_first_line(text, report->host_text, HOST_TEXT_LIMIT);
 }
