@@ -67,6 +67,14 @@ TEST(StationLock, AbandonedByAKilledStartCountsAsFree) {
     ASSERT_EQ(take_station_lock(&m, nullptr, 500), LockWait::acquired);
     ASSERT_NE(m, nullptr);
     release_station_lock(m);
+    // Released whole: the next start takes it at once.
+    std::thread next([] {
+        HANDLE h = CreateMutexA(nullptr, FALSE, STATION_MUTEX_NAME);
+        EXPECT_EQ(WaitForSingleObject(h, 0), WAIT_OBJECT_0);
+        ReleaseMutex(h);
+        CloseHandle(h);
+    });
+    next.join();
 }
 
 } // namespace
