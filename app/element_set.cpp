@@ -8,8 +8,11 @@ std::string_view without_trailing_blanks(std::string_view line) {
     return line;
 }
 
-bool usable_line(std::string_view line, char number) {
-    if (line.size() != ELEMENT_LINE_LENGTH || line[0] != number || line[1] != ' ') return false;
+bool shaped(std::string_view line, char number) {
+    return line.size() == ELEMENT_LINE_LENGTH && line[0] == number && line[1] == ' ';
+}
+
+bool checksum_holds(std::string_view line) {
     const char last = line[ELEMENT_LINE_LENGTH - 1];
     return last >= '0' && last <= '9' && last - '0' == element_line_checksum(line);
 }
@@ -27,11 +30,18 @@ int element_line_checksum(std::string_view line) {
     return sum % 10;
 }
 
-bool usable_element_set(std::string_view line1, std::string_view line2) {
+ElementSetFault element_set_fault(std::string_view line1, std::string_view line2) {
     line1 = without_trailing_blanks(line1);
     line2 = without_trailing_blanks(line2);
+    if (!shaped(line1, '1') || !shaped(line2, '2')) return ElementSetFault::shape;
+    if (!checksum_holds(line1) || !checksum_holds(line2)) return ElementSetFault::checksum;
     // Characters 3 to 7: the catalogue number. (No substr: its range check
     // would pull the library's exception machinery into the program.)
-    return usable_line(line1, '1') && usable_line(line2, '2') &&
-           std::string_view(line1.data() + 2, 5) == std::string_view(line2.data() + 2, 5);
+    if (std::string_view(line1.data() + 2, 5) != std::string_view(line2.data() + 2, 5))
+        return ElementSetFault::numbers_differ;
+    return ElementSetFault::none;
+}
+
+bool usable_element_set(std::string_view line1, std::string_view line2) {
+    return element_set_fault(line1, line2) == ElementSetFault::none;
 }

@@ -11,6 +11,17 @@ constexpr size_t ELEMENT_LINE_LENGTH = 69;
 // the digits' values, plus 1 for each '-'.
 int element_line_checksum(std::string_view line);
 
+// What keeps two lines from being a usable element set, the first rule
+// broken in the order below.
+enum class ElementSetFault {
+    none,
+    shape,          // not 69 characters beginning "1 " and "2 " (a short line, say)
+    checksum,       // a line's last digit is not its checksum
+    numbers_differ, // the two lines carry other catalogue numbers
+};
+
+ElementSetFault element_set_fault(std::string_view line1, std::string_view line2);
+
 // True when line1 and line2 (trailing blanks dropped) are each exactly 69
 // characters, begin with "1 " and "2 ", carry the same catalogue number
 // (characters 3 to 7) and end in the checksum of their first 68 characters.

@@ -17,7 +17,11 @@ void read_into(StringVar* variable) {
 
 } // namespace
 
-ExtractResult extract_element_set(const char* catalogue_path, const char* output_path) {
+ExtractResult extract_element_set(const char* catalogue_path, const char* output_path,
+                                  ExtractDetail* detail) {
+    ExtractDetail own{};
+    if (!detail) detail = &own;
+    *detail = ExtractDetail{};
     if (!open_file_read(CATALOGUE_FILE, catalogue_path)) return ExtractResult::catalogue_unopenable;
 
     // String variables live in the string heap until the engine ends.
@@ -29,13 +33,15 @@ ExtractResult extract_element_set(const char* catalogue_path, const char* output
 
         read_into(&element_line1);
         read_into(&element_line2);
-        if (!usable_element_set(element_line1 ? element_line1 : "",
-                                element_line2 ? element_line2 : "")) {
+        detail->fault = element_set_fault(element_line1 ? element_line1 : "",
+                                          element_line2 ? element_line2 : "");
+        if (detail->fault != ElementSetFault::none) {
             result = ExtractResult::unusable;
             break;
         }
         // The searched name itself, so the catalogue's padding is not copied.
-        result = replace_element_file(output_path, SATELLITE_NAME, element_line1, element_line2)
+        result = replace_element_file(output_path, SATELLITE_NAME, element_line1, element_line2,
+                                      &detail->system_error)
                      ? ExtractResult::written
                      : ExtractResult::output_unwritable;
         break;

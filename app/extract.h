@@ -3,6 +3,7 @@
 // the downloaded catalogue into the output file.
 #pragma once
 
+#include "app/element_set.h"
 #include "core/runtime.h"
 
 constexpr char SATELLITE_NAME[] = "METEOR-M2 2";
@@ -23,4 +24,11 @@ enum class ExtractResult {
 // been found and the two lines after it form a usable element set, so a
 // failed fetch, an error page or a damaged set never destroys the previous
 // one. The element lines are written as read.
-ExtractResult extract_element_set(const char* catalogue_path, const char* output_path);
+// detail, when given, tells what made the set unusable, or the system's
+// error when the output file could not be replaced.
+struct ExtractDetail {
+    ElementSetFault fault;
+    uint32_t system_error;
+};
+ExtractResult extract_element_set(const char* catalogue_path, const char* output_path,
+                                  ExtractDetail* detail = nullptr);

@@ -35,7 +35,10 @@ void build_user_temp_path(StringVar* temp_path) {
 
 } // namespace
 
-int32_t fetch_catalogue(const char* url, StringVar* temp_path) {
+int32_t fetch_catalogue(const char* url, StringVar* temp_path, const WaitHook* hook,
+                        DownloadReport* report) {
+    DownloadReport own{};
+    if (!report) report = &own;
     build_temp_path(temp_path);
     // A tmp1 left by an earlier run that was killed must not pass for this
     // run's catalogue when the download fails.
@@ -44,7 +47,7 @@ int32_t fetch_catalogue(const char* url, StringVar* temp_path) {
     // A catalogue cut short is not used: its last element set may be cut
     // inside a line, and the previous norad_M2.txt is better than that.
     bool complete = false;
-    const int32_t count = download_file(url, *temp_path, &complete);
+    const int32_t count = download_file(url, *temp_path, &complete, TRANSFER_BUDGET, hook, report);
     if (!complete) {
         delete_file(*temp_path);
         return 0;

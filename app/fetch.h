@@ -7,6 +7,8 @@
 #include <cstdint>
 
 #include "core/strings.h"
+#include "http/download_report.h"
+#include "net/wait_hook.h"
 
 constexpr char TEMP_FILE_NAME[] = "tmp1";
 // Its name in the user's temporary directory, used when tmp1 cannot be
@@ -25,4 +27,8 @@ void build_temp_path(StringVar* temp_path);
 // The network must be started. The count of body bytes; 0 on failure and
 // when the body came only in part, and tmp1 is then absent: the application
 // judges the result by whether the file can be opened.
-int32_t fetch_catalogue(const char* url, StringVar* temp_path);
+// The hook (may be null) is called during every wait of the download; the
+// report (may be null) tells how it went, a body that came only in part
+// with the stage body.
+int32_t fetch_catalogue(const char* url, StringVar* temp_path, const WaitHook* hook = nullptr,
+                        DownloadReport* report = nullptr);

@@ -35,7 +35,7 @@ bool holds_fresh_candidate(std::string_view bytes) {
     return name == SATELLITE_NAME && usable_element_set(line1, line2);
 }
 
-bool station_file_fresh(const char* path) {
+bool station_file_fresh(const char* path, uint32_t* age) {
     HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return false;
@@ -48,6 +48,9 @@ bool station_file_fresh(const char* path) {
     if (!read) return false;
     FILETIME now{};
     GetSystemTimeAsFileTime(&now);
-    return fresh_by_time(value_of(written), value_of(now)) &&
-           holds_fresh_candidate(std::string_view(bytes, n));
+    if (!fresh_by_time(value_of(written), value_of(now)) ||
+        !holds_fresh_candidate(std::string_view(bytes, n)))
+        return false;
+    if (age) *age = uint32_t((value_of(now) - value_of(written)) / 10000000);
+    return true;
 }

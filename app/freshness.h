@@ -21,5 +21,6 @@ bool fresh_by_time(uint64_t written, uint64_t now);
 bool holds_fresh_candidate(std::string_view bytes);
 
 // Both of the above for the file at path, now being the system clock. A file
-// that cannot be opened or read is not fresh. Nothing is written.
-bool station_file_fresh(const char* path);
+// that cannot be opened or read is not fresh. Nothing is written. age, when
+// given, is set to the file's age in seconds when it is fresh.
+bool station_file_fresh(const char* path, uint32_t* age = nullptr);

@@ -4,6 +4,10 @@
 // closed, and ends the libraries in their fixed order. The exit code is 0 on
 // every path.
 #include "app/fetch.h"
+#include "app/message_pump.h"
+#include "app/report_text.h"
+#include "app/station_lock.h"
+#include "app/station_log.h"
 #include "app/status_text.h"
 #include "app/work.h"
 #include "core/strings.h"
@@ -67,11 +71,38 @@ void end_libraries() {
     string_engine_end();
 }
 
-// Does the work and reports in the status bar; a catalogue that could not
-// be had is also told in a message box.
+// Does the work, one start at a time, with the window answering meanwhile;
+// tells the log what happened and the status bar the outcome. A catalogue
+// that could not be had is also told in a message box, with the reason. A
+// close request ends the work at its next wait: the event loop then takes
+// the request and the program ends.
 void do_work() {
-    const WorkOutcome outcome = do_station_work(CATALOGUE_URL);
-    if (outcome == WorkOutcome::catalogue_unavailable) message_box(MESSAGE_TITLE, MESSAGE_TEXT);
+    static constexpr ObjectId watched = MAIN_WINDOW;
+    const WaitHook hook = message_pump_hook(&watched);
+    WorkReport report{};
+    WorkOutcome outcome = WorkOutcome::cancelled;
+    HANDLE lock = nullptr;
+    switch (take_station_lock(&lock, &hook)) {
+    case LockWait::acquired:
+        outcome = do_station_work(CATALOGUE_URL, &hook, &report);
+        break;
+    case LockWait::busy:
+        report.busy = true;
+        outcome = WorkOutcome::not_updated;
+        break;
+    case LockWait::cancelled:
+        break;
+    }
+    char detail[512];
+    log_detail(outcome, report, KESTRIN_CATALOGUE_SITE, detail, sizeof detail);
+    append_log_line(LOG_FILE_NAME, detail);
+    release_station_lock(lock);
+    if (outcome == WorkOutcome::cancelled) return;
+    if (outcome == WorkOutcome::catalogue_unavailable) {
+        char text[sizeof MESSAGE_TEXT + 512];
+        box_text(report.download, KESTRIN_CATALOGUE_SITE, MESSAGE_TEXT, text, sizeof text);
+        message_box(MESSAGE_TITLE, text);
+    }
     set_status_text(STATUS_BAR, 0, status_text(outcome), STATUS_CENTRED);
 }
 

@@ -28,8 +28,11 @@ bool on_disk() {
 
 } // namespace
 
-bool replace_element_file(const char* path, const char* name, const char* line1,
-                          const char* line2) {
+bool replace_element_file(const char* path, const char* name, const char* line1, const char* line2,
+                          uint32_t* error) {
+    uint32_t own = 0;
+    if (!error) error = &own;
+    *error = 0;
     char fresh[MAX_PATH]; // the longest name the ANSI file calls take
     const size_t length = path ? std::strlen(path) : 0;
     if (length == 0 || length + sizeof REPLACEMENT_SUFFIX > sizeof fresh) return false;
@@ -37,13 +40,16 @@ bool replace_element_file(const char* path, const char* name, const char* line1,
     std::memcpy(fresh + length, REPLACEMENT_SUFFIX, sizeof REPLACEMENT_SUFFIX);
 
     if (!create_file(OUTPUT_FILE, fresh)) {
+        *error = GetLastError();
         DeleteFileA(fresh); // a file that was made but cannot be used
         return false;
     }
     const bool written = put_line(name) && put_line(line1) && put_line(line2) && on_disk();
+    if (!written) *error = GetLastError();
     close_file(OUTPUT_FILE);
     if (written && MoveFileExA(fresh, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
         return true;
+    if (written) *error = GetLastError();
     DeleteFileA(fresh);
     return false;
 }

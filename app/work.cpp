@@ -1,21 +1,28 @@
 #include "app/work.h"
 
-#include "app/extract.h"
 #include "app/fetch.h"
 #include "app/freshness.h"
 #include "file/file_stream.h"
 #include "net/network.h"
 
-WorkOutcome do_station_work(const char* catalogue_url) {
+WorkOutcome do_station_work(const char* catalogue_url, const WaitHook* hook, WorkReport* report) {
+    WorkReport own{};
+    if (!report) report = &own;
     // A fresh element file means no request at all: the host's data would
     // not have changed, and asking too often gets a station blocked.
-    if (station_file_fresh(OUTPUT_FILE_NAME)) return WorkOutcome::current;
+    if (station_file_fresh(OUTPUT_FILE_NAME, &report->file_age)) return WorkOutcome::current;
     StringVar temp_path = nullptr;
     network_start();
-    fetch_catalogue(catalogue_url, &temp_path);
-    const ExtractResult result = extract_element_set(temp_path, OUTPUT_FILE_NAME);
+    // The fetch's own result decides: a failed one leaves nothing to read.
+    if (!fetch_catalogue(catalogue_url, &temp_path, hook, &report->download)) {
+        delete_file(temp_path);
+        return report->download.stage == DownloadStage::cancelled
+                   ? WorkOutcome::cancelled
+                   : WorkOutcome::catalogue_unavailable;
+    }
+    report->extract = extract_element_set(temp_path, OUTPUT_FILE_NAME, &report->detail);
     delete_file(temp_path);
-    switch (result) {
+    switch (report->extract) {
     case ExtractResult::written:
         return WorkOutcome::written;
     case ExtractResult::catalogue_unopenable:

@@ -5,6 +5,7 @@
 #include <new>
 
 #include "core/runtime.h"
+#include "http/answer_text.h"
 #include "http/response.h"
 #include "http/url.h"
 
@@ -16,7 +17,10 @@ uint64_t now_ms() {
     return GetTickCount64();
 }
 
-int32_t receive_until(Connection* c, char* buffer, int32_t size, uint64_t deadline) {
+// Receives within deadline; the hook (may be null) is asked between looks,
+// and *cancelled (when given) set once it said stop.
+int32_t receive_until(Connection* c, char* buffer, int32_t size, uint64_t deadline,
+                      const WaitHook* hook = nullptr, bool* cancelled = nullptr) {
     if (!c || !buffer || size <= 0) return 0;
     for (;;) {
         switch (connection_event(c)) {
@@ -36,11 +40,17 @@ int32_t receive_until(Connection* c, char* buffer, int32_t size, uint64_t deadli
         // Sleep no longer than the poll period, and wake as soon as data comes.
         const uint64_t left = deadline - now + 1;
         connection_wait(c, int32_t(left < POLL_PERIOD ? left : POLL_PERIOD), false);
+        if (!wait_go_on(hook)) {
+            if (cancelled) *cancelled = true;
+            return 0;
+        }
     }
 }
 
-// 1 when all length bytes were sent before deadline (ms), else 0.
-int32_t send_until(Connection* c, const char* data, int32_t length, uint64_t deadline) {
+// 1 when all length bytes were sent before deadline (ms), else 0; the hook
+// as for receive_until.
+int32_t send_until(Connection* c, const char* data, int32_t length, uint64_t deadline,
+                   const WaitHook* hook = nullptr, bool* cancelled = nullptr) {
     if (!c || length < 0 || (!data && length > 0)) return 0;
     int32_t sent = 0;
     bool failed_when_writable = false;
@@ -52,6 +62,10 @@ int32_t send_until(Connection* c, const char* data, int32_t length, uint64_t dea
             const bool writable = connection_wait(c, SEND_RETRY_PERIOD, true);
             if (writable && failed_when_writable) Sleep(SEND_RETRY_PERIOD);
             failed_when_writable = writable;
+            if (!wait_go_on(hook)) {
+                if (cancelled) *cancelled = true;
+                return 0;
+            }
             continue;
         }
         sent += n;
@@ -96,13 +110,17 @@ uint16_t port_value(const char* text) {
 struct Reader {
     Connection* connection;
     uint64_t transfer_end;
+    const WaitHook* hook;
     int32_t waiting; // bytes the socket was last known to hold
     bool overrun;    // a read was cut by the transfer's end
+    bool silent;     // a read's budget ran out with nothing come
+    bool cancelled;  // the hook said stop
 };
 
 int32_t receive_ready(Reader& r, char* buffer, int32_t max, uint64_t deadline) {
     if (r.waiting <= 0) r.waiting = connection_waiting(r.connection);
-    if (r.waiting <= 0) return receive_until(r.connection, buffer, max, deadline);
+    if (r.waiting <= 0)
+        return receive_until(r.connection, buffer, max, deadline, r.hook, &r.cancelled);
     const int32_t n = connection_receive(r.connection, buffer, max < r.waiting ? max : r.waiting);
     if (n <= 0) {
         r.waiting = 0;
@@ -122,6 +140,7 @@ int32_t read_block(Reader& r, char* buffer, int32_t max, int32_t budget_seconds)
     int32_t n = 0;
     if (now_ms() <= deadline) n = receive_ready(r, buffer, max, deadline);
     if (n == 0 && cut_at_end && now_ms() > r.transfer_end) r.overrun = true;
+    if (n == 0 && now_ms() > deadline) r.silent = true;
     return n;
 }
 
@@ -136,12 +155,16 @@ struct Output {
     int32_t buffered;
     int32_t total;
     bool failed;
+    uint32_t error; // the system's error of the call that failed
 };
 
 bool create_output(Output& out) {
     HANDLE f = CreateFileA(out.path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                            CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (f == INVALID_HANDLE_VALUE) return false;
+    if (f == INVALID_HANDLE_VALUE) {
+        out.error = GetLastError();
+        return false;
+    }
     out.file = f;
     return true;
 }
@@ -150,9 +173,10 @@ void flush_output(Output& out) {
     if (out.buffered == 0 || out.failed) return;
     DWORD written = 0;
     if (!WriteFile(out.file, out.buffer, DWORD(out.buffered), &written, nullptr) ||
-        written != DWORD(out.buffered))
+        written != DWORD(out.buffered)) {
+        out.error = GetLastError();
         out.failed = true;
-    else
+    } else
         out.total += out.buffered;
     out.buffered = 0;
 }
@@ -195,10 +219,44 @@ void release(Download& d) {
     heap_free(d.url);
 }
 
+// The status code and reason phrase of a refused answer and the first line
+// of the host's own text in it: rest holds what followed the head in the
+// last read; when nothing did, one more short read is made for it.
+void note_refusal(Reader& reader, WorkArea* area, const char* rest, int32_t rest_length,
+                  DownloadReport* report) {
+    const ResponseParser& p = area->parser;
+    const std::string_view head(p.head, size_t(p.head_length));
+    std::string_view reason;
+    report->status_code = status_code_of(head, &reason);
+    printable_first_line(reason, report->reason_phrase, REASON_PHRASE_LIMIT);
+    // A head that names success but was refused was malformed or unended.
+    const size_t line_end = head.find_first_of(std::string_view("\r\n\0", 3));
+    const std::string_view line(head.data(),
+                                line_end == std::string_view::npos ? head.size() : line_end);
+    const bool accepted_status =
+        line.find("200") != std::string_view::npos || line.find("302") != std::string_view::npos;
+    if (report->status_code == 0 || accepted_status) {
+        report->stage = DownloadStage::answer;
+        return;
+    }
+    report->stage = DownloadStage::status;
+    std::string_view text(rest, size_t(rest_length > 0 ? rest_length : 0));
+    if (text.empty()) {
+        const int32_t n = read_block(reader, area->window, READ_BLOCK, UNTIL_CLOSE_BUDGET);
+        text = std::string_view(area->window, size_t(n));
+    }
+    // A chunked text begins with its first chunk's size line.
+    if (headers_say_chunked(head)) {
+        const size_t lf = text.find('\n');
+        text.remove_prefix(lf == std::string_view::npos ? text.size() : lf + 1);
+    }
+    printable_first_line(text, report->host_text, HOST_TEXT_LIMIT);
+}
+
 // Reads, feeds the parser and writes what it shows as body, until the
 // response is refused or its body ends. False when the file cannot be made
 // or does not take what is written to it.
-bool transfer(Reader& reader, WorkArea* area, Output& out) {
+bool transfer(Reader& reader, WorkArea* area, Output& out, DownloadReport* report) {
     ResponseParser& p = area->parser;
     while (response_open(p)) {
         // A body read until close ends after a short silence.
@@ -214,12 +272,18 @@ bool transfer(Reader& reader, WorkArea* area, Output& out) {
             const bool unproven = p.state == ResponseState::body &&
                                   p.framing == Framing::until_close &&
                                   !connection_end_authentic(reader.connection);
-            response_end(&p, reader.overrun || unproven);
+            const bool in_head = p.state == ResponseState::head;
+            response_end(&p, reader.overrun || reader.cancelled || unproven);
+            if (in_head) note_refusal(reader, area, nullptr, 0, report);
             return true;
         }
         for (int32_t at = 0; at < n && response_open(p);) {
             const ResponsePiece piece = response_feed(&p, area->window + at, n - at);
             at += piece.consumed;
+            if (p.state == ResponseState::refused) {
+                note_refusal(reader, area, area->window + at, n - at, report);
+                return true;
+            }
             if (p.body_begun && !out.file && !create_output(out)) return false;
             put_body(out, piece.body, piece.body_length);
             if (out.failed) return false;
@@ -228,8 +292,14 @@ bool transfer(Reader& reader, WorkArea* area, Output& out) {
     return true;
 }
 
+// The stage a failed wait ended in: the hook's stop, else the given one.
+DownloadStage waited(bool cancelled, DownloadStage otherwise) {
+    return cancelled ? DownloadStage::cancelled : otherwise;
+}
+
 int32_t run(Download& d, const char* url, const char* file_path, bool* complete,
-            int32_t transfer_budget) {
+            int32_t transfer_budget, const WaitHook* hook, DownloadReport* report) {
+    report->stage = DownloadStage::request;
     const size_t url_length = std::strlen(url);
     d.url = static_cast<char*>(heap_alloc(url_length + 1));
     if (!d.url) return 0;
@@ -245,12 +315,23 @@ int32_t run(Download& d, const char* url, const char* file_path, bool* complete,
         port = port_value(port_text);
         heap_free(port_text);
     }
-    d.connection = open_client(d.site, port);
-    if (!d.connection) return 0;
+    OpenFailure open_failure = OpenFailure::other;
+    d.connection = open_client_waiting(d.site, port, CONNECT_BUDGET * 1000, hook, &open_failure);
+    if (!d.connection) {
+        if (open_failure == OpenFailure::resolve) report->stage = DownloadStage::resolve;
+        if (open_failure == OpenFailure::connect) report->stage = DownloadStage::connect;
+        if (open_failure == OpenFailure::cancelled) report->stage = DownloadStage::cancelled;
+        return 0;
+    }
     // The handshake and the request share the send budget.
     const uint64_t send_end = now_ms() + uint64_t(SEND_BUDGET) * 1000;
-    if (transport == Transport::secure && !secure_connection(d.connection, d.site, send_end))
+    if (transport == Transport::secure &&
+        !secure_connection(d.connection, d.site, send_end, hook, &report->tls_failure)) {
+        report->stage = report->tls_failure == TlsFailure::cancelled ? DownloadStage::cancelled
+                                                                     : DownloadStage::tls;
         return 0;
+    }
+    report->tls_version = connection_tls_version(d.connection);
 
     d.path = url_part(d.url, URL_PATH_FULL);
     char suffix[32] = "";
@@ -267,40 +348,71 @@ int32_t run(Download& d, const char* url, const char* file_path, bool* complete,
     d.work = static_cast<char*>(heap_alloc(work_size));
     if (!d.work) return 0;
     std::snprintf(d.work, work_size, request_format, path, d.site, suffix);
-    if (!send_until(d.connection, d.work, int32_t(request_length), send_end)) return 0;
+    bool cancelled = false;
+    if (!send_until(d.connection, d.work, int32_t(request_length), send_end, hook, &cancelled)) {
+        report->stage = waited(cancelled, DownloadStage::send);
+        report->timed_out = !cancelled;
+        return 0;
+    }
     const uint64_t transfer_end =
         now_ms() + uint64_t(transfer_budget > 0 ? transfer_budget : 0) * 1000;
 
     // The request is sent: the work buffer holds the parser and buffers now.
     WorkArea* area = new (d.work) WorkArea;
     response_start(&area->parser);
-    Reader reader{d.connection, transfer_end, 0, false};
-    Output out{file_path, nullptr, area->output, 0, 0, false};
-    const bool made = transfer(reader, area, out);
+    Reader reader{d.connection, transfer_end, hook, 0, false, false, false};
+    Output out{file_path, nullptr, area->output, 0, 0, false, 0};
+    report->stage = DownloadStage::done;
+    const bool made = transfer(reader, area, out, report);
     if (out.file) {
         flush_output(out);
         CloseHandle(out.file);
         // Bytes that did not reach the file leave no file at all.
         if (out.failed) DeleteFileA(file_path);
     }
-    if (!made || out.failed || area->parser.state == ResponseState::refused) return 0;
+    if (!made || out.failed) {
+        report->stage = DownloadStage::file;
+        report->system_error = out.error;
+        return 0;
+    }
+    const ResponseState state = area->parser.state;
+    if (state == ResponseState::refused) {
+        if (report->stage == DownloadStage::answer) {
+            report->stage = waited(reader.cancelled, DownloadStage::answer);
+            report->timed_out = reader.silent && !reader.cancelled;
+        }
+        return 0;
+    }
+    report->status_code = status_code_of(
+        std::string_view(area->parser.head, size_t(area->parser.head_length)), nullptr);
     // Over TLS an unframed body that reached the byte cap was cut there.
-    *complete =
-        area->parser.state == ResponseState::complete &&
-        (area->parser.framing != Framing::until_close || connection_end_authentic(d.connection));
+    *complete = state == ResponseState::complete && (area->parser.framing != Framing::until_close ||
+                                                     connection_end_authentic(d.connection));
+    if (!*complete) {
+        report->stage = waited(reader.cancelled, DownloadStage::body);
+        report->timed_out = (reader.overrun || reader.silent) && !reader.cancelled;
+    }
+    report->body_bytes = out.total;
     return out.total;
 }
 
 } // namespace
 
-int32_t download_file(const char* url, const char* path, bool* complete, int32_t transfer_budget) {
+int32_t download_file(const char* url, const char* path, bool* complete, int32_t transfer_budget,
+                      const WaitHook* hook, DownloadReport* report) {
+    const uint64_t started = now_ms();
+    DownloadReport own{};
+    if (!report) report = &own;
+    *report = DownloadReport{};
+    report->stage = DownloadStage::request;
     bool whole = false;
     if (complete) *complete = false;
     if (!url || !path) return 0;
     Download d{};
-    const int32_t total = run(d, url, path, &whole, transfer_budget);
+    const int32_t total = run(d, url, path, &whole, transfer_budget, hook, report);
     if (complete) *complete = whole;
     release(d);
+    report->milliseconds = uint32_t(now_ms() - started);
     return total;
 }
 

@@ -7,11 +7,13 @@
 
 #include <cstdint>
 
+#include "http/download_report.h"
 #include "http/response.h"
 #include "net/connection.h"
 
 constexpr int32_t READ_BLOCK = 2048;      // a read never asks for more
 constexpr int32_t OUTPUT_BUFFER = 65536;  // body bytes are written to the file in runs this long
+constexpr int32_t CONNECT_BUDGET = 21;    // seconds, as long as Windows tries a connect itself
 constexpr int32_t SEND_BUDGET = 10;       // seconds
 constexpr int32_t READ_BUDGET = 10;       // seconds, per read
 constexpr int32_t TRANSFER_BUDGET = 30;   // seconds, from the request sent to the body's end
@@ -31,8 +33,12 @@ constexpr int32_t SEND_RETRY_PERIOD = 50; // ms
 // The whole transfer, from the request sent to the end of the body, takes at
 // most transfer_budget seconds: a body not whole by then is cut there, so a
 // server that trickles bytes cannot hold the caller for ever.
+// Every wait (connect, handshake, send, receive) calls the hook, when given,
+// at least every WAIT_SLICE_MS; when it says stop the download ends at once
+// as cut. The report, when given, is filled in on every path.
 int32_t download_file(const char* url, const char* path, bool* complete = nullptr,
-                      int32_t transfer_budget = TRANSFER_BUDGET);
+                      int32_t transfer_budget = TRANSFER_BUDGET, const WaitHook* hook = nullptr,
+                      DownloadReport* report = nullptr);
 
 // 1 when all length bytes were sent within budget seconds, else 0.
 int32_t send_all(Connection* c, const char* data, int32_t length, int32_t budget_seconds);

@@ -33,6 +33,32 @@ bool connect_socket(SOCKET s, const sockaddr* peer, int length, int32_t timeout_
     return set_blocking(s, true) && made;
 }
 
+// Connects the non-blocking socket s, looking every WAIT_SLICE_MS whether
+// the connect is done and asking the hook between looks; the socket is back
+// in blocking mode once connected.
+OpenFailure connect_waiting(SOCKET s, sockaddr_in peer, int32_t timeout_ms, const WaitHook* hook) {
+    connect(s, reinterpret_cast<const sockaddr*>(&peer),
+            sizeof peer); // the answer comes through select
+    const uint64_t end = GetTickCount64() + uint64_t(timeout_ms > 0 ? timeout_ms : 0);
+    for (;;) {
+        const uint64_t now = GetTickCount64();
+        const uint64_t left = now < end ? end - now : 0;
+        fd_set writable, failed;
+        FD_ZERO(&writable);
+        FD_SET(s, &writable);
+        FD_ZERO(&failed);
+        FD_SET(s, &failed);
+        const int32_t slice = int32_t(left < WAIT_SLICE_MS ? left : WAIT_SLICE_MS);
+        timeval wait{0, long(slice) * 1000};
+        const int ready = select(int(s) + 1, nullptr, &writable, &failed, &wait);
+        if (ready < 0 || (ready > 0 && FD_ISSET(s, &failed))) return OpenFailure::connect;
+        if (ready > 0 && FD_ISSET(s, &writable))
+            return set_blocking(s, true) ? OpenFailure::none : OpenFailure::other;
+        if (!wait_go_on(hook)) return OpenFailure::cancelled;
+        if (left == 0) return OpenFailure::connect;
+    }
+}
+
 // The IPv6 peer of host through getaddrinfo; false when it has none or the
 // address functions are missing.
 bool connect_ipv6(SOCKET s, const char* host, uint16_t port, int type, int32_t timeout_ms) {
@@ -155,6 +181,32 @@ Connection* open_connection(const char* host, uint16_t port, int32_t kind, int32
 
 Connection* open_client(const char* host, uint16_t port) {
     return open_connection(host, port, CONNECTION_TCP, 0, nullptr, 0);
+}
+
+Connection* open_client_waiting(const char* host, uint16_t port, int32_t timeout_ms,
+                                const WaitHook* hook, OpenFailure* why) {
+    OpenFailure failure = OpenFailure::other;
+    Connection* c = nullptr;
+    SOCKET s = host ? socket(AF_INET, SOCK_STREAM, 0) : INVALID_SOCKET;
+    if (s != INVALID_SOCKET) {
+        const uint32_t address = resolve_ipv4(host);
+        if (address == UNRESOLVED_ADDRESS)
+            failure = OpenFailure::resolve;
+        else if (set_blocking(s, false))
+            failure = connect_waiting(s, ipv4_address(address, port), timeout_ms, hook);
+        if (failure == OpenFailure::none) {
+            c = static_cast<Connection*>(heap_alloc_zeroed(sizeof(Connection)));
+            if (!c) failure = OpenFailure::other;
+        }
+        if (c) {
+            c->kind = CONNECTION_TCP;
+            c->socket = uintptr_t(s);
+        } else {
+            closesocket(s);
+        }
+    }
+    if (why) *why = failure;
+    return c;
 }
 
 int32_t connection_send(Connection* c, const char* data, int32_t length) {

@@ -51,6 +51,22 @@ Connection* open_connection(const char* host, uint16_t port, int32_t kind, int32
                             const char* local_address, uint16_t local_port);
 // An IPv4 TCP connection with a blocking connect.
 Connection* open_client(const char* host, uint16_t port);
+
+// Why opening a client connection failed.
+enum class OpenFailure : int32_t {
+    none = 0,
+    resolve,   // the host name was not found
+    connect,   // refused, unreachable, or no answer within the time-out
+    cancelled, // the caller's wait hook said stop
+    other,     // no socket, no memory
+};
+
+// An IPv4 TCP client connection whose connect is waited for in slices of at
+// most WAIT_SLICE_MS, calling the hook (may be null) between them, for at
+// most timeout_ms. The name lookup before it blocks as gethostbyname does.
+// Null on every failure, with why (when given) set, and no socket left open.
+Connection* open_client_waiting(const char* host, uint16_t port, int32_t timeout_ms,
+                                const WaitHook* hook, OpenFailure* why);
 // What one send returns: the bytes taken, or -1.
 int32_t connection_send(Connection* c, const char* data, int32_t length);
 // An event code, without waiting.

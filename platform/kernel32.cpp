@@ -264,6 +264,26 @@ void ExitProcess(UINT code) {
     std::exit(int(code));
 }
 
+DWORD GetLastError() {
+    switch (errno) {
+    case ENOENT:
+        return 2;
+    case ENOTDIR:
+        return 3;
+    case EACCES:
+    case EPERM:
+    case EISDIR:
+        return 5;
+    case EBUSY:
+    case ETXTBSY:
+        return 32;
+    case ENOSPC:
+        return 112;
+    default:
+        return 31;
+    }
+}
+
 void Sleep(DWORD milliseconds) {
     timespec t{time_t(milliseconds / 1000), long(milliseconds % 1000) * 1000000L};
     while (nanosleep(&t, &t) != 0 && errno == EINTR) {

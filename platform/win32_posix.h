@@ -93,6 +93,11 @@ BOOL GetFileTime(HANDLE file, FILETIME* creation, FILETIME* access, FILETIME* wr
 BOOL SetFileTime(HANDLE file, const FILETIME* creation, const FILETIME* access,
                  const FILETIME* write);
 
+// The error of the last call that failed, as Windows numbers it, from the
+// C library's errno: 2 no such file, 3 no such path, 5 access denied, 32 in
+// use, 112 disk full; 31 (a device error) for any other.
+DWORD GetLastError();
+
 // Process and module
 HMODULE GetModuleHandleA(LPCSTR name);
 DWORD GetModuleFileNameA(HMODULE module, LPSTR name, DWORD size);

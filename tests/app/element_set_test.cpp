@@ -30,30 +30,33 @@ TEST(ElementSet, RealCatalogueLinesPass) {
         EXPECT_TRUE(usable_element_set(lines[i + 1], lines[i + 2])) << lines[i];
 }
 
-// Each rule broken once.
+// Each rule broken once, and the fault it is told as.
 TEST(ElementSet, EachBrokenRuleFails) {
+    using F = ElementSetFault;
     const struct Case {
         const char* name;
         std::string line1, line2;
-        bool usable;
+        ElementSetFault fault;
     } cases[] = {
-        {"as published", L1, L2, true},
-        {"trailing blanks are dropped", L1 + "   ", L2 + " ", true},
-        {"line 1 one short", L1.substr(0, 68), L2, false},
-        {"line 2 one long", L1, L2 + "5", false},
-        {"empty lines", "", "", false},
-        {"lines swapped", L2, L1, false},
-        {"line 1 without its blank", with(L1, 1, '0'), L2, false},
-        {"line 2 begins with 3", L1, with(L2, 0, '3'), false},
-        {"other catalogue numbers", L1, with(L2, 6, '8'), false},
-        {"a digit damaged", with(L1, 20, '5'), L2, false},
-        {"checksum not a digit", with(L1, 68, 'X'), L2, false},
-        {"a minus counts 1", L1, with(with(L2, 10, '-'), 68, '8'), true},
+        {"as published", L1, L2, F::none},
+        {"trailing blanks are dropped", L1 + "   ", L2 + " ", F::none},
+        {"line 1 one short", L1.substr(0, 68), L2, F::shape},
+        {"line 2 one long", L1, L2 + "5", F::shape},
+        {"empty lines", "", "", F::shape},
+        {"lines swapped", L2, L1, F::shape},
+        {"line 1 without its blank", with(L1, 1, '0'), L2, F::shape},
+        {"line 2 begins with 3", L1, with(L2, 0, '3'), F::shape},
+        {"other catalogue numbers", L1, with(with(L2, 6, '8'), 68, '6'), F::numbers_differ},
+        {"a digit damaged", with(L1, 20, '5'), L2, F::checksum},
+        {"checksum not a digit", with(L1, 68, 'X'), L2, F::checksum},
+        {"a minus counts 1", L1, with(with(L2, 10, '-'), 68, '8'), F::none},
         {"CSV row", "OBJECT_NAME,OBJECT_ID,EPOCH,MEAN_MOTION,ECCENTRICITY,INCLINATION,RA_OF", L2,
-         false},
+         F::shape},
     };
-    for (const Case& c : cases)
-        EXPECT_EQ(usable_element_set(c.line1, c.line2), c.usable) << c.name;
+    for (const Case& c : cases) {
+        EXPECT_EQ(element_set_fault(c.line1, c.line2), c.fault) << c.name;
+        EXPECT_EQ(usable_element_set(c.line1, c.line2), c.fault == F::none) << c.name;
+    }
 }
 
 TEST(ElementSet, ChecksumCountsDigitsAndMinusSigns) {

@@ -10,7 +10,8 @@ Paths, as the host answers them:
 MODE decides the GP answer: counted (Content-Length), chunked, cut (the
 entry cut inside its second element line, then the connection closed),
 csv (a CSV answer, as if the format had been ignored), refuse (the 403 sent
-to clients that ask more often than the data changes).
+to clients that ask more often than the data changes), slow (the entry,
+counted, after 3 s), trickle (the entry, counted, one byte a second).
 
 With --tls the host answers over TLS with CERT and KEY, as the host does
 on https, and PLAIN_PORT answers every plain request with a 301 to https,
@@ -29,6 +30,7 @@ import time
 
 GP_QUERY = "/NORAD/elements/gp.php?CATNR=44387&FORMAT=TLE"
 LIFETIME = 120
+SLOW_ANSWER = 3  # seconds
 
 CSV = (
     b"OBJECT_NAME,OBJECT_ID,EPOCH,MEAN_MOTION,ECCENTRICITY,INCLINATION,RA_OF_ASC_NODE,"
@@ -62,7 +64,7 @@ def respond(target, mode, entry):
             return answer(b"200 OK", CSV)
         if mode == "cut":
             return answer(b"200 OK", entry[: len(entry) - 30], framing="close")
-        return answer(b"200 OK", entry, framing=mode)
+        return answer(b"200 OK", entry, framing="chunked" if mode == "chunked" else "counted")
     if target.startswith("/NORAD/elements/") and target.endswith(".txt"):
         group = target[len("/NORAD/elements/"):-len(".txt")].encode()
         location = b"Location: https://celestrak.org/NORAD/elements/gp.php?GROUP=%s&FORMAT=csv\r\n" % group
@@ -102,7 +104,17 @@ def serve(client, mode, entry, log):
         return
     parts = line.split(" ")
     target = parts[1] if len(parts) == 3 else ""
-    client.sendall(respond(target, mode, entry))
+    if mode == "slow" and target == GP_QUERY:
+        time.sleep(SLOW_ANSWER)
+    answer_bytes = respond(target, mode, entry)
+    if mode == "trickle" and target == GP_QUERY:
+        head, body = answer_bytes.split(b"\r\n\r\n", 1)
+        client.sendall(head + b"\r\n\r\n")
+        for i in range(len(body)):
+            time.sleep(1)
+            client.sendall(body[i:i + 1])  # fails once the client has gone
+    else:
+        client.sendall(answer_bytes)
     if isinstance(client, ssl.SSLSocket):
         # Ends as a server on https does: the closing alert, then the client
         # may close (unwrap waits for that or for its alert).
@@ -126,7 +138,7 @@ def listener_on(port):
 
 def main():
     port, mode, entry_path, ready_path, log_path = sys.argv[1:6]
-    if mode not in ("counted", "chunked", "cut", "csv", "refuse"):
+    if mode not in ("counted", "chunked", "cut", "csv", "refuse", "slow", "trickle"):
         sys.exit("unknown mode " + mode)
     tls = None
     listeners = [listener_on(int(port))]

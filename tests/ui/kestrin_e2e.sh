@@ -6,10 +6,14 @@
 # server there answers over TLS as the catalogue host does today, with a
 # certificate from the test CA (the script runs inside with_test_ca.sh), and
 # the next port answers plain requests only with a redirect to https. Runs: the entry served counted and chunked (the
-# element set is written), a 403 refusal and no server at all (message box,
-# the previous file stands), a CSV answer, a body cut inside an element line
-# and an entry without the name (the previous file stands, no box), a fresh
-# file (no connection at all), and no display (the program ends at once).
+# element set is written), a 403 refusal, no server at all and an expired
+# certificate (message box with the reason, the previous file stands), a CSV
+# answer, a body cut inside an element line and an entry without the name
+# (the previous file stands, no box), a fresh file (no connection at all),
+# two starts at once (one asks, the other waits and finds the file fresh), a
+# trickling download closed by the user (the window answers throughout), and
+# no display (the program ends at once). Every start leaves its line in
+# kestrin.log.
 # The texts are read back in UTF-16 and must be the Russian ones under any
 # locale: CTest runs the script under ru_RU.CP1251 and under C.UTF-8.
 #   kestrin_e2e.sh KESTRIN_EXE PROBE_EXE TESTDATA_DIR ARTIFACT_DIR SITE
@@ -20,6 +24,13 @@ wine_run="$here/../../scripts/wine-run.sh"
 source "$here/../../scripts/wine-env.sh" # WINEPREFIX, where Wine keeps the user's folders
 [ -n "${DISPLAY:-}" ] || { echo "e2e: no DISPLAY"; exit 1; }
 mkdir -p "$artifacts"
+# The prefix's server and services run for the whole script, started here
+# with none of its pipes: started by a program whose output the script
+# reads, they would hold that pipe open and its reader would wait for ever.
+kestrin_wine_prefix
+wineserver -w # one started before lingers a few seconds: let it go first
+wineserver -p </dev/null >/dev/null 2>&1
+wine cmd /c exit </dev/null >/dev/null 2>&1 || true
 
 # "Файл  *norad_M2.txt* загружен", "... не обновлён" and "... актуален",
 # Windows-1251.
@@ -29,6 +40,18 @@ current="09D4E0E9EB20202A6E6F7261645F4D322E7478742A20E0EAF2F3E0EBE5ED"
 # "Информация" and "Данные с <site> недоступны".
 box_title="C8EDF4EEF0ECE0F6E8FF"
 box_text="C4E0EDEDFBE520F120$(printf '%s' "$site" | od -An -tx1 | tr -d ' \n' | tr a-f A-F)20EDE5E4EEF1F2F3EFEDFB"
+# Texts given here in UTF-8, as Windows-1251 hex.
+cp1251_hex() { printf '%s' "$1" | iconv -f UTF-8 -t CP1251 | od -An -tx1 | tr -d ' \n' | tr a-f A-F; }
+# The box: its first line, an empty line, then the reason.
+box_with() { printf '%s0A0A%s' "$box_text" "$(cp1251_hex "$1")"; }
+box_refused=$(box_with "Ответ сервера: 403 Forbidden
+GP data has not updated since your last successful download of CATNR=44387 at 2026-12-08 18:00:00 UTC.")
+box_no_connection=$(box_with "Сервер $site не принимает соединение")
+box_expired=$(box_with "Сертификат сервера недействителен по дате: проверьте дату и время компьютера")
+# The start of every log line: the local time with its offset from UTC.
+stamp='[0-9]{4}-[0-9]{2}-[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2} [+-][0-9]{2}:[0-9]{2}'
+logged_written='written: status 200, [0-9]+ body bytes, TLS 1\.[23], [0-9]+\.[0-9]{2} s'
+not_a_set='not-updated: the lines after METEOR-M2 2 are no element set: a short or misshapen line'
 catalogue="$testdata/catalogues/weather-2024-06-17-excerpt.txt"
 expected_file="$testdata/catalogues/weather-2024-06-17-excerpt.expected-norad_M2.txt"
 
@@ -45,10 +68,11 @@ acp_fits_locale() {
   esac
 }
 
-# Waits, bounded, for a background process; its exit code in $rc.
+# Waits, bounded (60 s or the given tenths of a second), for a background
+# process; its exit code in $rc.
 wait_exit() {
   local pid=$1
-  for _ in $(seq 600); do
+  for _ in $(seq "${2:-600}"); do
     kill -0 "$pid" 2>/dev/null || { set +e; wait "$pid"; rc=$?; set -e; return 0; }
     sleep 0.1
   done
@@ -60,7 +84,7 @@ port=${site##*:}
 catalogue_host="$here/../support/catalogue_host.py"
 request_line="GET /NORAD/elements/gp.php?CATNR=44387&FORMAT=TLE HTTP/1.1"
 work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+trap 'rm -rf "$work"; wineserver -k 2>/dev/null || true' EXIT
 # The host's answer: the one entry, as published (name padded, CR LF).
 entry="$work/entry.txt"
 grep -A2 '^METEOR-M2 2 ' "$catalogue" >"$entry"
@@ -73,19 +97,22 @@ previous="$work/previous.txt"
 # One run of the program in a fresh directory that holds an earlier
 # norad_M2.txt, dated 3 hours ago so that it is asked for again, and a stale
 # tmp1 (left by a killed run, never to be taken for this run's catalogue).
-# Afterwards the directory holds the program and norad_M2.txt, nothing else.
+# Afterwards the directory holds the program, norad_M2.txt and kestrin.log,
+# whose one line says LOG (an extended pattern after the time stamp).
 #   run_case NAME MODE(counted|chunked|cut|csv|refuse|none) ENTRY STATUS_HEX
-#            BOX(yes|no) RESULT(new|previous) [SITUATION]
+#            BOX(no|its text in hex) RESULT(new|previous) LOG [SITUATION]
 # SITUATION: fresh (norad_M2.txt written just now: nothing may be asked),
 # held (a reader holds norad_M2.txt open without delete sharing), tmp1_folder
-# (a folder named tmp1 stands beside the program).
+# (a folder named tmp1 stands beside the program), expired (the server's
+# certificate ended in 2021).
 run_case() {
-  local name=$1 mode=$2 served=$3 status=$4 box=$5 result=$6 situation=${7:-}
-  local dir side server_pid="" holder_pid="" started
+  local name=$1 mode=$2 served=$3 status=$4 box=$5 result=$6 logged=$7 situation=${8:-}
+  local dir side server_pid="" holder_pid="" started certificate=localhost
+  [ "$situation" = expired ] && certificate=expired
   dir=$(mktemp -d)
   side=$(mktemp -d)
   cp "$exe" "$dir/kestrin.exe"
-  local left_behind="kestrin.exe norad_M2.txt"
+  local left_behind="kestrin.exe kestrin.log norad_M2.txt"
   if [ "$situation" = fresh ]; then
     cp "$expected_file" "$dir/norad_M2.txt"
   else
@@ -93,7 +120,7 @@ run_case() {
     touch -d '3 hours ago' "$dir/norad_M2.txt"
     if [ "$situation" = tmp1_folder ]; then
       mkdir "$dir/tmp1"
-      left_behind="kestrin.exe norad_M2.txt tmp1"
+      left_behind="kestrin.exe kestrin.log norad_M2.txt tmp1"
     else
       cat "$catalogue" >"$dir/tmp1"
     fi
@@ -102,7 +129,7 @@ run_case() {
   echo "== $name"
   if [ "$mode" != none ]; then
     python3 "$catalogue_host" "$port" "$mode" "$served" "$side/ready" "$side/requests" \
-      --tls "$KESTRIN_TEST_CERTS/localhost.pem" "$KESTRIN_TEST_CERTS/server.key" $((port + 1)) &
+      --tls "$KESTRIN_TEST_CERTS/$certificate.pem" "$KESTRIN_TEST_CERTS/server.key" $((port + 1)) &
     server_pid=$!
     for _ in $(seq 100); do [ -e "$side/ready" ] && break; sleep 0.1; done
     check test -e "$side/ready"
@@ -118,8 +145,8 @@ run_case() {
   local pid=$!
   local out
   # A catalogue that cannot be had is reported in a message box first.
-  if [ "$box" = yes ]; then
-    check "$wine_run" "$probe" message "$box_title" "$box_text" </dev/null
+  if [ "$box" != no ]; then
+    check "$wine_run" "$probe" message "$box_title" "$box" </dev/null
   fi
   if out=$("$wine_run" "$probe" check "$status" </dev/null 2>&1 | tr -d '\r'); then
     echo "$out"
@@ -144,6 +171,7 @@ run_case() {
     wait "$holder_pid" 2>/dev/null || true
   fi
   check test "$(cd "$dir" && ls -A | sort | tr '\n' ' ')" = "$left_behind "
+  check_log "$dir/kestrin.log" 1 "$logged"
   # The catalogue fetched through the user's temporary directory is gone too.
   check test -z "$(find "$WINEPREFIX/drive_c/users" -name kestrin_tmp1 2>/dev/null)"
   if [ "$result" = new ]; then
@@ -156,13 +184,100 @@ run_case() {
     kill "$server_pid" 2>/dev/null || true
     wait "$server_pid" 2>/dev/null || true
     # One request per run, over TLS (nothing plain), and none while the
-    # file is fresh.
+    # file is fresh or the certificate is refused.
     if [ "$situation" = fresh ]; then
       check test ! -s "$side/requests"
-    else
+    elif [ "$situation" != expired ]; then
       check test "$(cat "$side/requests")" = "$request_line"
     fi
   fi
+  rm -rf "$dir" "$side"
+}
+
+# The log holds LINES lines, ASCII with CR LF ends, the last of them the
+# stamp and PATTERN.
+check_log() {
+  local log=$1 lines=$2 pattern=$3
+  echo "log: $(tail -n 1 "$log" 2>/dev/null | tr -d '\r')"
+  check test "$(wc -l <"$log")" = "$lines"
+  check test "$(grep -c $'\r$' "$log")" = "$lines"
+  check test -z "$(LC_ALL=C tr -d '\r\n -~' <"$log")"
+  check grep -Eq "^$stamp $pattern"$'\r$' <(tail -n 1 "$log")
+}
+
+# Starts the program in dir in the background; its process id in $pid.
+start_in() {
+  (cd "$1" && exec "$wine_run" kestrin.exe </dev/null >/dev/null 2>&1) &
+  pid=$!
+}
+
+# A host that answers after 3 s; two starts 0.2 s apart. One asks and
+# writes; the other waits for it and finds the file fresh: one request.
+two_starts_case() {
+  local dir side first second
+  dir=$(mktemp -d)
+  side=$(mktemp -d)
+  echo "== two_starts"
+  cp "$exe" "$dir/kestrin.exe"
+  cp "$previous" "$dir/norad_M2.txt"
+  touch -d '3 hours ago' "$dir/norad_M2.txt"
+  python3 "$catalogue_host" "$port" slow "$entry" "$side/ready" "$side/requests" \
+    --tls "$KESTRIN_TEST_CERTS/localhost.pem" "$KESTRIN_TEST_CERTS/server.key" $((port + 1)) &
+  local server_pid=$!
+  for _ in $(seq 100); do [ -e "$side/ready" ] && break; sleep 0.1; done
+  start_in "$dir"
+  first=$pid
+  sleep 0.2 # the second start, as a double double-click makes it
+  start_in "$dir"
+  second=$pid
+  check "$wine_run" "$probe" pair "$written" "$current" </dev/null
+  check "$wine_run" "$probe" close </dev/null
+  wait_exit "$first"
+  echo "exit codes: $rc"
+  check test "$rc" = 0
+  wait_exit "$second"
+  echo "  and $rc"
+  check test "$rc" = 0
+  kill "$server_pid" 2>/dev/null || true
+  wait "$server_pid" 2>/dev/null || true
+  check test "$(cat "$side/requests")" = "$request_line"
+  check cmp "$dir/norad_M2.txt" "$expected_file"
+  check test "$(cd "$dir" && ls -A | sort | tr '\n' ' ')" = "kestrin.exe kestrin.log norad_M2.txt "
+  check test -z "$(find "$WINEPREFIX/drive_c/users" -name kestrin_tmp1 2>/dev/null)"
+  check grep -Eq "^$stamp $logged_written"$'\r$' "$dir/kestrin.log"
+  check_log "$dir/kestrin.log" 2 'current: norad_M2.txt is 0 min old, nothing asked'
+  rm -rf "$dir" "$side"
+}
+
+# A host that trickles the body a byte a second: for 6 s the window answers
+# within 1 s and is never taken for hung; closed, the program ends within
+# 2 s with exit code 0, the previous file intact and no tmp1.
+trickle_case() {
+  local dir side
+  dir=$(mktemp -d)
+  side=$(mktemp -d)
+  echo "== trickle_then_close"
+  cp "$exe" "$dir/kestrin.exe"
+  cp "$previous" "$dir/norad_M2.txt"
+  touch -d '3 hours ago' "$dir/norad_M2.txt"
+  cp -p "$dir/norad_M2.txt" "$side/before.txt"
+  python3 "$catalogue_host" "$port" trickle "$entry" "$side/ready" "$side/requests" \
+    --tls "$KESTRIN_TEST_CERTS/localhost.pem" "$KESTRIN_TEST_CERTS/server.key" $((port + 1)) &
+  local server_pid=$!
+  for _ in $(seq 100); do [ -e "$side/ready" ] && break; sleep 0.1; done
+  start_in "$dir"
+  for _ in $(seq 300); do [ -s "$side/requests" ] && break; sleep 0.1; done
+  check test "$(cat "$side/requests")" = "$request_line"
+  check "$wine_run" "$probe" watch 6000 </dev/null
+  check "$wine_run" "$probe" close </dev/null
+  wait_exit "$pid" 20
+  echo "exit code: $rc"
+  check test "$rc" = 0
+  kill "$server_pid" 2>/dev/null || true
+  wait "$server_pid" 2>/dev/null || true
+  check cmp "$dir/norad_M2.txt" "$side/before.txt"
+  check test "$(cd "$dir" && ls -A | sort | tr '\n' ' ')" = "kestrin.exe kestrin.log norad_M2.txt "
+  check_log "$dir/kestrin.log" 1 'cancelled: the window was closed while the work ran'
   rm -rf "$dir" "$side"
 }
 
@@ -184,16 +299,24 @@ no_window_case() {
   rm -rf "$dir"
 }
 
-run_case written counted "$entry" "$written" no new
-run_case written_chunked chunked "$entry" "$written" no new
-run_case refused refuse "$entry" "$not_updated" yes previous
-run_case not_updated none "" "$not_updated" yes previous
-run_case csv_answer csv "$entry" "$not_updated" no previous
-run_case cut_in_a_line cut "$entry" "$not_updated" no previous
-run_case name_missing counted "$without_name" "$not_updated" no previous
-run_case current counted "$entry" "$current" no previous fresh
-run_case held_by_a_reader counted "$entry" "$not_updated" no previous held
-run_case tmp1_is_a_folder counted "$entry" "$written" no new tmp1_folder
+run_case written counted "$entry" "$written" no new "$logged_written"
+run_case written_chunked chunked "$entry" "$written" no new "$logged_written"
+run_case refused refuse "$entry" "$not_updated" "$box_refused" previous \
+  'unavailable: the server answered 403 Forbidden: GP data has not updated since your last successful download of CATNR=44387 at 2026-12-08 18:00:00 UTC\.'
+run_case not_updated none "" "$not_updated" "$box_no_connection" previous \
+  "unavailable: $site accepts no connection"
+run_case expired_certificate counted "$entry" "$not_updated" "$box_expired" previous \
+  "unavailable: the server's certificate is not valid at this date \(check the computer's date and time\)" expired
+run_case csv_answer csv "$entry" "$not_updated" no previous "$not_a_set"
+run_case cut_in_a_line cut "$entry" "$not_updated" no previous "$not_a_set"
+run_case name_missing counted "$without_name" "$not_updated" no previous \
+  'not-updated: the answer \([0-9]+ bytes\) has no line with METEOR-M2 2'
+run_case current counted "$entry" "$current" no previous 'current: norad_M2.txt is 0 min old, nothing asked' fresh
+run_case held_by_a_reader counted "$entry" "$not_updated" no previous \
+  'not-updated: norad_M2.txt could not be replaced: (access denied \(held by another program, or protected\) \(system error 5\)|the file is in use by another program \(system error 32\))' held
+run_case tmp1_is_a_folder counted "$entry" "$written" no new "$logged_written" tmp1_folder
+two_starts_case
+trickle_case
 no_window_case
 [ "$failures" = 0 ] && echo "e2e: all checks passed"
 exit "$failures"

@@ -8,8 +8,11 @@
 //
 //   kestrin_probe check HEXBYTES   prints "frame LEFT TOP WIDTH HEIGHT", "acp N"
 //   kestrin_probe message HEXTITLE HEXTEXT   checks the message box, presses OK
-//   kestrin_probe close
+//   kestrin_probe close          asks every Kestrin window to close
 //   kestrin_probe hold PATH MS   holds PATH open (read sharing only) for MS ms
+//   kestrin_probe pair HEX1 HEX2 two windows, one showing each status text
+//   kestrin_probe watch MS       for MS ms the window answers WM_NULL within
+//                                1 s and is never hung; prints the longest answer
 #include <windows.h>
 #include <commctrl.h>
 
@@ -17,6 +20,7 @@
 #include <cstring>
 #include <iterator>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -192,14 +196,82 @@ int message(const std::wstring& title, const std::wstring& text) {
             return fail("more than one button");
     PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), LPARAM(ok));
     if (!wait_for([&] { return !IsWindow(box); })) return fail("the box does not close");
-    std::printf("message box ok\n");
+    // What the box showed, read back in UTF-16, for the log (in UTF-8, one line).
+    std::string utf8(shown.size() * 3 + 1, '\0');
+    const int n = WideCharToMultiByte(CP_UTF8, 0, shown.data(), int(shown.size()), utf8.data(),
+                                      int(utf8.size()), nullptr, nullptr);
+    utf8.resize(n > 0 ? size_t(n) : 0);
+    for (char& c : utf8)
+        if (c == '\n') c = '|';
+    std::printf("message box ok: %s\n", utf8.c_str());
     return 0;
 }
 
+BOOL CALLBACK collect_main(HWND h, LPARAM p) {
+    char name[32] = {};
+    GetClassNameA(h, name, sizeof name);
+    if (std::strcmp(name, "WindowClass_0") == 0 && window_text(h) == L"Kestrin")
+        reinterpret_cast<std::vector<HWND>*>(p)->push_back(h);
+    return TRUE;
+}
+
+// Every program window on the display.
+std::vector<HWND> all_main() {
+    std::vector<HWND> found;
+    EnumWindows(collect_main, reinterpret_cast<LPARAM>(&found));
+    return found;
+}
+
 int close() {
-    HWND main = find_main();
-    if (!main) return fail("no window \"Kestrin\"");
-    PostMessageA(main, WM_CLOSE, 0, 0);
+    const std::vector<HWND> windows = all_main();
+    if (windows.empty()) return fail("no window \"Kestrin\"");
+    for (HWND main : windows)
+        PostMessageA(main, WM_CLOSE, 0, 0);
+    return 0;
+}
+
+// Two program windows, one showing each text (in either order).
+int pair(const std::wstring& one, const std::wstring& other) {
+    std::wstring a, b;
+    const bool seen = wait_for([&] {
+        const std::vector<HWND> windows = all_main();
+        if (windows.size() != 2) return false;
+        HWND bars[2];
+        for (int i = 0; i < 2; i++)
+            if (!(bars[i] = FindWindowExA(windows[i], nullptr, STATUSCLASSNAMEA, nullptr)))
+                return false;
+        a = status_text(bars[0]);
+        b = status_text(bars[1]);
+        return (a == one && b == other) || (a == other && b == one);
+    });
+    if (!seen) {
+        std::fprintf(stderr, "probe: status texts %s and %s\n", to_hex(a).c_str(),
+                     to_hex(b).c_str());
+        return 1;
+    }
+    std::printf("pair ok\n");
+    return 0;
+}
+
+// For ms milliseconds asks the window, every 20 ms, to answer WM_NULL within
+// 1 s and whether Windows takes it for hung.
+int watch(DWORD ms) {
+    HWND main = nullptr;
+    if (!wait_for([&] { return (main = find_main()) && IsWindowVisible(main); }))
+        return fail("no visible window \"Kestrin\"");
+    ULONGLONG longest = 0;
+    const ULONGLONG end = GetTickCount64() + ms;
+    while (GetTickCount64() < end) {
+        const ULONGLONG asked = GetTickCount64();
+        DWORD_PTR answer;
+        if (!SendMessageTimeoutA(main, WM_NULL, 0, 0, SMTO_NORMAL, 1000, &answer))
+            return fail("the window did not answer within 1 s");
+        const ULONGLONG took = GetTickCount64() - asked;
+        if (took > longest) longest = took;
+        if (IsHungAppWindow(main)) return fail("the window is taken for hung");
+        Sleep(20);
+    }
+    std::printf("longest answer %llu ms\n", longest);
     return 0;
 }
 
@@ -224,8 +296,12 @@ int main(int argc, char** argv) {
         return hold(argv[2], DWORD(std::strtoul(argv[3], nullptr, 10)));
     if (argc == 3 && std::strcmp(argv[1], "check") == 0) return check(from_hex(argv[2]));
     if (argc == 2 && std::strcmp(argv[1], "close") == 0) return close();
+    if (argc == 4 && std::strcmp(argv[1], "pair") == 0)
+        return pair(from_hex(argv[2]), from_hex(argv[3]));
+    if (argc == 3 && std::strcmp(argv[1], "watch") == 0)
+        return watch(DWORD(std::strtoul(argv[2], nullptr, 10)));
     if (argc == 4 && std::strcmp(argv[1], "message") == 0)
         return message(from_hex(argv[2]), from_hex(argv[3]));
     return fail("usage: kestrin_probe check HEXBYTES | message HEXTITLE HEXTEXT | close | "
-                "hold PATH MS");
+                "hold PATH MS | pair HEX1 HEX2 | watch MS");
 }

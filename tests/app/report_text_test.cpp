@@ -1,0 +1,138 @@
+// What a start tells people: the message box's reason under its first line
+// and the log line's outcome and detail, for each way a start can end.
+#include <cstring>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "app/report_text.h"
+
+namespace {
+
+constexpr char SITE[] = "celestrak.org";
+constexpr char FIRST[] = "First line";
+
+DownloadReport at(DownloadStage stage, bool timed_out = false) {
+    DownloadReport r{};
+    r.stage = stage;
+    r.timed_out = timed_out;
+    return r;
+}
+
+DownloadReport refused() {
+    DownloadReport r = at(DownloadStage::status);
+    r.status_code = 403;
+    std::strcpy(r.reason_phrase, "Forbidden");
+    std::strcpy(r.host_text, "GP data has not updated");
+    return r;
+}
+
+DownloadReport tls(TlsFailure f) {
+    DownloadReport r = at(DownloadStage::tls);
+    r.tls_failure = f;
+    return r;
+}
+
+std::string text_of(const DownloadReport& r) {
+    char out[1024];
+    box_text(r, SITE, FIRST, out, sizeof out);
+    return out;
+}
+
+TEST(ReportText, BoxGivesTheReasonUnderItsFirstLine) {
+    const std::string first = std::string(FIRST) + "\n\n";
+    const struct Case {
+        const char* name;
+        DownloadReport report;
+        std::string text;
+    } cases[] = {
+        {"name not found", at(DownloadStage::resolve),
+         first + REASON_NAME_BEFORE + SITE + REASON_NAME_AFTER},
+        {"no connection", at(DownloadStage::connect),
+         first + REASON_CONNECT_BEFORE + SITE + REASON_CONNECT_AFTER},
+        {"certificate date", tls(TlsFailure::certificate_date), first + REASON_CERTIFICATE_DATE},
+        {"untrusted root", tls(TlsFailure::certificate_untrusted),
+         first + REASON_CERTIFICATE_UNTRUSTED},
+        {"other name", tls(TlsFailure::certificate_name), first + REASON_CERTIFICATE_NAME},
+        {"other TLS failure", tls(TlsFailure::other), first + REASON_TLS},
+        {"refused with text", refused(),
+         first + REASON_STATUS + "403 Forbidden\nGP data has not updated"},
+        {"too slow", at(DownloadStage::body, true), first + REASON_SLOW},
+        {"no head in time", at(DownloadStage::answer, true), first + REASON_SLOW},
+        {"cut", at(DownloadStage::body), first + REASON_CUT},
+        {"head cut", at(DownloadStage::answer), first + REASON_CUT},
+        {"not stored", at(DownloadStage::file), first + REASON_DISK},
+        {"nothing to tell", at(DownloadStage::request), FIRST},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(text_of(c.report), c.text) << c.name;
+
+    DownloadReport bare = refused();
+    bare.host_text[0] = bare.reason_phrase[0] = 0;
+    EXPECT_EQ(text_of(bare), first + REASON_STATUS + "403");
+    // A text longer than the box's buffer is cut, not overrun.
+    char small[8];
+    box_text(refused(), SITE, FIRST, small, sizeof small);
+    EXPECT_STREQ(small, "First l");
+}
+
+TEST(ReportText, LogLineTellsOutcomeAndDetail) {
+    WorkReport written{};
+    written.download = at(DownloadStage::done);
+    written.download.status_code = 200;
+    written.download.body_bytes = 155;
+    written.download.tls_version = 13;
+    written.download.milliseconds = 1234;
+    WorkReport current{};
+    current.file_age = 37 * 60 + 59;
+    WorkReport unavailable{};
+    unavailable.download = refused();
+    WorkReport refused_connection{};
+    refused_connection.download = at(DownloadStage::connect);
+    WorkReport csv{};
+    csv.extract = ExtractResult::unusable;
+    csv.detail.fault = ElementSetFault::shape;
+    WorkReport checksum = csv;
+    checksum.detail.fault = ElementSetFault::checksum;
+    WorkReport held{};
+    held.extract = ExtractResult::output_unwritable;
+    held.detail.system_error = 32;
+    WorkReport missing{};
+    missing.extract = ExtractResult::not_found;
+    missing.download.body_bytes = 1234;
+    WorkReport busy{};
+    busy.busy = true;
+    const struct Case {
+        WorkOutcome outcome;
+        WorkReport report;
+        const char* line;
+    } cases[] = {
+        {WorkOutcome::written, written, "written: status 200, 155 body bytes, TLS 1.3, 1.23 s"},
+        {WorkOutcome::current, current, "current: norad_M2.txt is 37 min old, nothing asked"},
+        {WorkOutcome::catalogue_unavailable, unavailable,
+         "unavailable: the server answered 403 Forbidden: GP data has not updated"},
+        {WorkOutcome::catalogue_unavailable, refused_connection,
+         "unavailable: celestrak.org accepts no connection"},
+        {WorkOutcome::not_updated, csv,
+         "not-updated: the lines after METEOR-M2 2 are no element set: a short or misshapen line"},
+        {WorkOutcome::not_updated, checksum,
+         "not-updated: the lines after METEOR-M2 2 are no element set: a checksum that does not "
+         "hold"},
+        {WorkOutcome::not_updated, held,
+         "not-updated: norad_M2.txt could not be replaced: the file is in use by another program "
+         "(system error 32)"},
+        {WorkOutcome::not_updated, missing,
+         "not-updated: the answer (1234 bytes) has no line with METEOR-M2 2"},
+        {WorkOutcome::not_updated, busy,
+         "not-updated: another start was still at work, nothing asked"},
+        {WorkOutcome::cancelled, WorkReport{},
+         "cancelled: the window was closed while the work ran"},
+    };
+    for (const Case& c : cases) {
+        char line[512];
+        log_detail(c.outcome, c.report, SITE, line, sizeof line);
+        EXPECT_STREQ(line, c.line);
+    }
+}
+
+} // namespace

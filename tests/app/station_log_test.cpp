@@ -1,0 +1,99 @@
+// The station's log: its time stamp, its 64 KiB bound (the oldest half of
+// its lines goes when a line would pass it) and its whole-or-nothing rewrite.
+#include <algorithm>
+#include <filesystem>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "app/station_log.h"
+#include "tests/support/test_support.h"
+
+namespace {
+
+// FILETIME units of a UTC time given as seconds since 1970.
+uint64_t utc_at(int64_t unix_seconds) {
+    return uint64_t(unix_seconds + 11644473600) * 10000000;
+}
+
+TEST(StationLog, StampCarriesTheOffsetFromUtc) {
+    // 2026-12-08 22:15:02 UTC.
+    const int64_t utc = 1796768102;
+    const struct Case {
+        SYSTEMTIME local;
+        const char* stamp;
+    } cases[] = {
+        {{2026, 12, 2, 8, 23, 15, 2, 0}, "2026-12-08 23:15:02 +01:00"},
+        {{2026, 12, 2, 8, 22, 15, 3, 0}, "2026-12-08 22:15:03 +00:00"}, // read a second later
+        {{2026, 12, 2, 8, 16, 45, 2, 0}, "2026-12-08 16:45:02 -05:30"},
+        {{2026, 12, 3, 9, 3, 0, 2, 0}, "2026-12-09 03:00:02 +04:45"}, // across midnight
+    };
+    for (const Case& c : cases) {
+        char stamp[LOG_STAMP_SIZE];
+        log_stamp(c.local, utc_offset_minutes(c.local, utc_at(utc)), stamp);
+        EXPECT_STREQ(stamp, c.stamp);
+    }
+}
+
+std::string lines(int from, int count, size_t width) {
+    std::string s;
+    for (int i = from; i < from + count; i++) {
+        std::string line = std::to_string(i);
+        line.resize(width - 2, '.');
+        s += line + "\r\n";
+    }
+    return s;
+}
+
+TEST(StationLog, OldestHalfGoesWhenALineWouldPassTheBound) {
+    const std::string full = lines(0, 1024, 64); // exactly 64 KiB
+    const struct Case {
+        const char* name;
+        std::string old;
+        size_t added;
+        size_t kept_from;
+    } cases[] = {
+        {"fits", lines(0, 10, 64), 64, 0},
+        {"fits to the byte", full.substr(64), 64, 0},
+        {"one byte over: half the lines go", full, 1, 512 * 64},
+        {"still over after a half: halved again", full, 40000, 768 * 64},
+        {"one line longer than the bound", std::string(70000, 'x'), 10, 70000},
+        {"a line past the bound alone", "", LOG_LIMIT + 1, 0},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(log_kept_from(c.old, c.added), c.kept_from) << c.name;
+}
+
+TEST(StationLog, AppendedLinesStayWithinTheBound) {
+    kt::Runtime runtime;
+    kt::TempDir dir;
+    const std::string log = dir.file("kestrin.log");
+    const std::string text(100, 'a'); // with the stamp and a digit, 130 bytes a line
+    size_t longest = 0;
+    for (int i = 0; i < 600; i++) {
+        ASSERT_TRUE(append_log_line(log.c_str(), (text + std::to_string(i % 10)).c_str()));
+        longest = std::max(longest, kt::read_file(log).size());
+    }
+    EXPECT_LE(longest, LOG_LIMIT);
+    EXPECT_GT(longest, LOG_LIMIT - 130);
+    const std::string bytes = kt::read_file(log);
+    // 504 lines fit; the 505th dropped the oldest 252; 600 - 252 remain.
+    EXPECT_EQ(std::count(bytes.begin(), bytes.end(), '\n'), 348);
+    EXPECT_EQ(bytes.substr(bytes.size() - 4), "a9\r\n");
+    EXPECT_EQ(bytes[26], ' '); // after the stamp
+    EXPECT_FALSE(kt::file_exists(log + ".new"));
+}
+
+TEST(StationLog, ALogThatCannotBeWrittenStaysAsItWas) {
+    kt::Runtime runtime;
+    kt::TempDir dir;
+    const std::string log = dir.file("kestrin.log");
+    kt::write_file(log, "earlier\r\n");
+    // The new file cannot be made where a folder of its name stands.
+    std::filesystem::create_directory(log + ".new");
+    EXPECT_FALSE(append_log_line(log.c_str(), "lost"));
+    EXPECT_EQ(kt::read_file(log), "earlier\r\n");
+    EXPECT_FALSE(append_log_line(dir.file("no such folder/kestrin.log").c_str(), "lost"));
+}
+
+} // namespace

@@ -1,0 +1,169 @@
+// What a download reports to its caller: the stage it stopped at, the
+// host's status and own text when it refused, and that every wait asks the
+// caller's hook and ends when the hook says stop.
+#include "tests/http/download_fixture.h"
+
+namespace {
+
+struct Reported {
+    int32_t count;
+    DownloadReport report;
+};
+
+struct DownloadReportTest : DownloadTest {
+    Reported fetch_reported(std::vector<kt::Reply> replies, int32_t budget = TRANSFER_BUDGET,
+                            const WaitHook* hook = nullptr) {
+        kt::HttpTestServer server(std::move(replies));
+        EXPECT_TRUE(server.listening());
+        Reported r{};
+        r.count = download_file((server.base_url() + "/f").c_str(), target.c_str(), nullptr, budget,
+                                hook, &r.report);
+        server.stop();
+        return r;
+    }
+};
+
+const std::string REFUSAL =
+    "GP data has not updated since your last successful download of CATNR=44387 at "
+    "2026-12-08 18:00:00 UTC.\r\nData is updated once every 2 hours.\r\n";
+
+TEST_F(DownloadReportTest, RefusalsTellTheStatusAndTheHostsFirstLine) {
+    const std::string refusal_head =
+        "HTTP/1.1 403 Forbidden\r\nContent-Length: " + std::to_string(REFUSAL.size()) + "\r\n\r\n";
+    const std::string long_text = "\t \x01"
+                                  "ab\x80"
+                                  "c " +
+                                  std::string(300, 'x') + "\r\n";
+    const struct Case {
+        const char* name;
+        kt::Reply reply;
+        int32_t code;
+        std::string reason, host_text;
+    } cases[] = {
+        {"the host's block text", kt::reply(refusal_head + REFUSAL), 403, "Forbidden",
+         "GP data has not updated since your last successful download of CATNR=44387 at "
+         "2026-12-08 18:00:00 UTC."},
+        {"the text in a later read", kt::split_reply(refusal_head + REFUSAL, {refusal_head.size()}),
+         403, "Forbidden", REFUSAL.substr(0, REFUSAL.find('\r'))},
+        {"a chunked text",
+         kt::reply("HTTP/1.1 429 Too Many Requests\r\nTransfer-Encoding: chunked\r\n\r\n"
+                   "9\r\nSlow down\r\n0\r\n\r\n"),
+         429, "Too Many Requests", "Slow down"},
+        {"printable ASCII only, 200 at most",
+         kt::reply("HTTP/1.1 503  Service Unavailable \r\nConnection: close\r\n\r\n" + long_text),
+         503, "Service Unavailable", "abc " + std::string(196, 'x')},
+        {"no text", kt::reply("HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n"), 404,
+         "Not Found", ""},
+    };
+    for (const Case& c : cases) {
+        const Reported r = fetch_reported({c.reply});
+        EXPECT_EQ(r.count, 0) << c.name;
+        EXPECT_EQ(r.report.stage, DownloadStage::status) << c.name;
+        EXPECT_EQ(r.report.status_code, c.code) << c.name;
+        EXPECT_EQ(std::string(r.report.reason_phrase), c.reason) << c.name;
+        EXPECT_EQ(std::string(r.report.host_text), c.host_text) << c.name;
+        EXPECT_FALSE(kt::file_exists(target)) << c.name;
+    }
+}
+
+TEST_F(DownloadReportTest, EachStageIsTold) {
+    const struct Case {
+        const char* name;
+        std::vector<kt::Reply> replies;
+        int32_t budget;
+        DownloadStage stage;
+        bool timed_out;
+        int32_t body_bytes;
+    } cases[] = {
+        {"whole",
+         {kt::reply(ok_counted("0123456789"))},
+         TRANSFER_BUDGET,
+         DownloadStage::done,
+         false,
+         10},
+        {"head cut",
+         {kt::reply("HTTP/1.1 200 OK\r\nContent-Le")},
+         TRANSFER_BUDGET,
+         DownloadStage::answer,
+         false,
+         0},
+        {"body cut",
+         {kt::reply(response("HTTP/1.1 200 OK", "Content-Length: 100\r\n", "0123456789"))},
+         TRANSFER_BUDGET,
+         DownloadStage::body,
+         false,
+         10},
+        {"body too slow",
+         {kt::reply(response("HTTP/1.1 200 OK", "Content-Length: 100\r\n", "0123456789"),
+                    kt::Ending::stall)},
+         1,
+         DownloadStage::body,
+         true,
+         10},
+    };
+    for (const Case& c : cases) {
+        const Reported r = fetch_reported(c.replies, c.budget);
+        EXPECT_EQ(r.report.stage, c.stage) << c.name;
+        EXPECT_EQ(r.report.timed_out, c.timed_out) << c.name;
+        EXPECT_EQ(r.report.body_bytes, c.body_bytes) << c.name;
+        EXPECT_EQ(r.report.status_code, 200) << c.name; // once its status line came
+    }
+}
+
+TEST_F(DownloadReportTest, ConnectionAndFileFailuresAreTold) {
+    DownloadReport report{};
+    const std::string refused = "http://127.0.0.1:" + std::to_string(kt::unused_port()) + "/f";
+    EXPECT_EQ(
+        download_file(refused.c_str(), target.c_str(), nullptr, TRANSFER_BUDGET, nullptr, &report),
+        0);
+    EXPECT_EQ(report.stage, DownloadStage::connect);
+    EXPECT_EQ(download_file("http://host.invalid/f", target.c_str(), nullptr, TRANSFER_BUDGET,
+                            nullptr, &report),
+              0);
+    EXPECT_EQ(report.stage, DownloadStage::resolve);
+
+    kt::HttpTestServer server({kt::reply(ok_counted("0123456789"))});
+    const std::string nowhere = dir.file("no such folder/tmp1");
+    EXPECT_EQ(download_file((server.base_url() + "/f").c_str(), nowhere.c_str(), nullptr,
+                            TRANSFER_BUDGET, nullptr, &report),
+              0);
+    EXPECT_EQ(report.stage, DownloadStage::file);
+    EXPECT_NE(report.system_error, 0u);
+}
+
+// Counts its calls and says stop at the given one (0: never).
+struct CountingHook {
+    int calls = 0;
+    int stop_at = 0;
+    static bool go_on(void* context) {
+        auto* h = static_cast<CountingHook*>(context);
+        return ++h->calls != h->stop_at;
+    }
+};
+
+TEST_F(DownloadReportTest, WaitsAskTheHookAndStopWhenItSaysSo) {
+    const kt::Reply silent = kt::reply(
+        response("HTTP/1.1 200 OK", "Content-Length: 100\r\n", "0123"), kt::Ending::stall);
+    // A second of silence: the hook is asked about every 100 ms.
+    CountingHook counting;
+    const WaitHook asked{CountingHook::go_on, &counting};
+    Reported r = fetch_reported({silent}, 1, &asked);
+    EXPECT_EQ(r.report.stage, DownloadStage::body);
+    EXPECT_GE(counting.calls, 5);
+
+    // Told to stop, the download ends at once as cut, keeping no file.
+    CountingHook stopping;
+    stopping.stop_at = 3;
+    const WaitHook stop{CountingHook::go_on, &stopping};
+    bool complete = true;
+    kt::HttpTestServer server({silent});
+    r.count = download_file((server.base_url() + "/f").c_str(), target.c_str(), &complete,
+                            TRANSFER_BUDGET, &stop, &r.report);
+    server.stop();
+    EXPECT_EQ(stopping.calls, 3);
+    EXPECT_EQ(r.report.stage, DownloadStage::cancelled);
+    EXPECT_FALSE(complete);
+    EXPECT_LT(r.report.milliseconds, 2000u);
+}
+
+} // namespace
