@@ -9,6 +9,7 @@ constexpr uint32_t BI_RLE8_CODE = 1;
 constexpr uint32_t BI_RLE4_CODE = 2;
 constexpr uint32_t BI_BITFIELDS_CODE = 3;
 constexpr uint32_t INFO_HEADER_SIZE = 40;
+constexpr uint32_t MASKED_HEADER_SIZE = INFO_HEADER_SIZE + 12; // with the three bit-field masks
 
 bool valid_bit_count(uint16_t b) {
     return b == 1 || b == 4 || b == 8 || b == 16 || b == 24 || b == 32;
@@ -36,7 +37,11 @@ int64_t colour_table_bytes(const uint8_t* h, uint32_t header_size) {
         if (used > (1u << bits)) return -1;
         if (used == 0) entries = 1 << bits;
     }
-    int64_t masks = compression == BI_BITFIELDS_CODE && header_size == INFO_HEADER_SIZE ? 12 : 0;
+    // The system reads the three masks at header offsets 40 to 51 whatever
+    // size the header states: a shorter header needs the rest after it.
+    int64_t masks = 0;
+    if (compression == BI_BITFIELDS_CODE && header_size < MASKED_HEADER_SIZE)
+        masks = MASKED_HEADER_SIZE - header_size;
     return masks + entries * 4;
 }
 
