@@ -52,6 +52,9 @@ void* registry_obtain(ObjectRegistry* r, ObjectId n) {
     if (n == ANY_OBJECT) return list_add(&r->dynamic_list, r->record_size);
     if (n < 0 || n > INT32_MAX - r->growth_step) return nullptr;
     if (n >= r->capacity) {
+        // The table's byte size must fit 31 bits: on Win32 a larger number
+        // would wrap the size and the heap would hand back a tiny table.
+        if (int64_t(n) + r->growth_step > INT32_MAX / int64_t(sizeof(void*))) return nullptr;
         int32_t capacity = static_cast<int32_t>(n) + r->growth_step;
         void* grown = HeapReAlloc(main_heap, HEAP_ZERO_MEMORY, r->slots, sizeof(void*) * capacity);
         if (!grown) return nullptr;

@@ -70,7 +70,9 @@ bool parse_bmp(const uint8_t* data, int32_t length, bmp_layout* out) {
     uint16_t bits = read_u16(h + 14);
     uint32_t compression = read_u32(h + 16);
     uint32_t coded_size = read_u32(h + 20);
-    if (width <= 0 || height == 0 || read_u16(h + 12) != 1 || !valid_bit_count(bits)) return false;
+    if (width <= 0 || height == 0 || height == INT32_MIN || read_u16(h + 12) != 1 ||
+        !valid_bit_count(bits))
+        return false;
     int64_t table = colour_table_bytes(h, header_size);
     if (table < 0 || 14 + int64_t(header_size) + table > bound) return false;
     uint32_t pixel_offset = read_u32(data + 10);

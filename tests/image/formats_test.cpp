@@ -142,6 +142,12 @@ TEST(BmpLayout, RefusesFilesThatPointOutsideTheirBound) {
         {"huge height", [](std::vector<uint8_t>& f) { kt::put32(f, 22, 0x7FFFFFFF); }, true},
         {"most negative height", [](std::vector<uint8_t>& f) { kt::put32(f, 22, 0x80000000); },
          false},
+        {"most negative height, file size left 0",
+         [](std::vector<uint8_t>& f) {
+             kt::put32(f, 22, 0x80000000);
+             kt::put32(f, 2, 0);
+         },
+         false},
         {"huge width", [](std::vector<uint8_t>& f) { kt::put32(f, 18, 0x7FFFFFFF); }, false},
         {"zero width", [](std::vector<uint8_t>& f) { kt::put32(f, 18, 0); }, true},
         {"zero height", [](std::vector<uint8_t>& f) { kt::put32(f, 22, 0); }, true},
