@@ -12,7 +12,12 @@ WorkOutcome do_station_work(const char* catalogue_url) {
     if (station_file_fresh(OUTPUT_FILE_NAME)) return WorkOutcome::current;
     StringVar temp_path = nullptr;
     network_start();
-    fetch_catalogue(catalogue_url, &temp_path);
+    // The fetch's own result decides: a catalogue it did not have is not
+    // read, even when a file of its name could not be removed.
+    if (fetch_catalogue(catalogue_url, &temp_path) == 0) {
+        delete_file(temp_path);
+        return WorkOutcome::catalogue_unavailable;
+    }
     const ExtractResult result = extract_element_set(temp_path, OUTPUT_FILE_NAME);
     delete_file(temp_path);
     switch (result) {

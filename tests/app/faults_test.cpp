@@ -58,6 +58,13 @@ struct FaultSweep : ::testing::Test {
                                   o.repeat = true;
                                   return o;
                               }()};
+    // A host that has no catalogue to give.
+    kt::HttpTestServer refusing{{kt::reply("HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n")},
+                                [] {
+                                    kt::ServerOptions o;
+                                    o.repeat = true;
+                                    return o;
+                                }()};
     std::string url = server.base_url() + CATALOGUE_QUERY;
 
     void SetUp() override {
@@ -153,6 +160,22 @@ TEST_F(FaultSweep, EveryFailingCallLeavesTheOldSetOrTheNewOne) {
                         outcomes[int(WorkOutcome::not_updated)],
                         outcomes[int(WorkOutcome::catalogue_unavailable)]);
             EXPECT_GT(points, 0u) << kind.name;
+        }
+    }
+}
+
+// A fetch that had no catalogue is reported as such whatever fails after
+// it, a tmp1 that cannot be removed included: the box is never skipped.
+TEST_F(FaultSweep, AFailedFetchIsReportedWhateverFailsAfterIt) {
+    url = refusing.base_url() + CATALOGUE_QUERY;
+    // Nothing is read, written or moved when no catalogue came.
+    for (bool onward : {false, true}) {
+        for (FaultCall call :
+             {FaultCall::heap_alloc, FaultCall::create_file, FaultCall::delete_file}) {
+            SCOPED_TRACE(int(call));
+            const uint32_t points = sweep(call, onward);
+            EXPECT_GT(points, 0u);
+            EXPECT_EQ(outcomes[int(WorkOutcome::catalogue_unavailable)], points);
         }
     }
 }
