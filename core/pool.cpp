@@ -1,5 +1,6 @@
 #include "core/pool.h"
 
+#include "core/links.h"
 #include "core/runtime.h"
 
 namespace {
@@ -12,20 +13,8 @@ char* slot_at(PoolChunk* c, int32_t slot_size, int32_t i) {
     return reinterpret_cast<char*>(c + 1) + size_t(i) * slot_size;
 }
 
-void push(PoolChunk** head, PoolChunk* c) {
-    c->previous = nullptr;
-    c->next = *head;
-    if (*head) (*head)->previous = c;
-    *head = c;
-}
-
-void unlink(PoolChunk** head, PoolChunk* c) {
-    if (c->previous)
-        c->previous->next = c->next;
-    else
-        *head = c->next;
-    if (c->next) c->next->previous = c->previous;
-}
+constexpr auto push = link_at_head<PoolChunk, &PoolChunk::next, &PoolChunk::previous>;
+constexpr auto unlink = unlink_node<PoolChunk, &PoolChunk::next, &PoolChunk::previous>;
 
 PoolChunk* new_chunk(BlockPool* p, int32_t capacity) {
     size_t size = sizeof(PoolChunk) + size_t(capacity) * p->slot_size;
