@@ -25,7 +25,11 @@ WorkOutcome do_station_work(const char* catalogue_url) {
         return WorkOutcome::written;
     case ExtractResult::catalogue_unopenable:
         return WorkOutcome::catalogue_unavailable;
-    default:
-        return WorkOutcome::not_updated;
+    case ExtractResult::not_found:
+    case ExtractResult::unusable:
+    case ExtractResult::catalogue_unreadable:
+    case ExtractResult::output_unwritable:
+        break;
     }
+    return WorkOutcome::not_updated;
 }

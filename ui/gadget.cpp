@@ -149,7 +149,7 @@ bool gadgets_start() {
     gadgets.font = static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
     gadgets.registry = registry_create(sizeof(GadgetRecord), 50, release_gadget);
     if (!gadgets.registry || !gadget_parent_start(gadgets.font)) return false;
-    INITCOMMONCONTROLSEX icc{8, 0x0B48};
+    INITCOMMONCONTROLSEX icc{sizeof(INITCOMMONCONTROLSEX), COMMON_CONTROL_CLASSES};
     InitCommonControlsEx(&icc);
     gadget_message_offer = offer_message;
     return true;

@@ -16,7 +16,7 @@ using kt::Event;
 using kt::queued_events;
 using kt::take_events;
 
-constexpr int32_t PROGRAM_FLAGS = 0x00CE0000;
+constexpr int32_t PROGRAM_FLAGS = WS_CAPTION | WS_SYSMENU | WS_THICKFRAME | WS_MINIMIZEBOX;
 const std::vector<int32_t> SIZE_EVENTS = {EVT_WINDOW_MINIMIZED, EVT_WINDOW_MAXIMIZED,
                                           EVT_WINDOW_RESTORED, EVT_WINDOW_RESIZED};
 
