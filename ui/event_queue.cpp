@@ -1,6 +1,6 @@
 #include "ui/event_queue.h"
 
-#include <mutex>
+#include <atomic>
 
 #include "core/registry.h"
 
@@ -42,9 +42,21 @@ template <typename Selects> void remove_nodes(Selects selects) {
 }
 
 // Blocks made for other threads' events and not yet received, linked by
-// their next field; other threads add to it, hence the lock.
-std::mutex posted_lock;
+// their next field; other threads add to it, hence the lock. It is held for
+// a few pointer moves only, so a spin lock does, and it brings no thread
+// library into the program.
+std::atomic_flag posted_lock = ATOMIC_FLAG_INIT;
 QueuedEvent* posted_blocks;
+
+struct PostedLock {
+    PostedLock() {
+        while (posted_lock.test_and_set(std::memory_order_acquire)) {
+        }
+    }
+    ~PostedLock() { posted_lock.clear(std::memory_order_release); }
+    PostedLock(const PostedLock&) = delete;
+    PostedLock& operator=(const PostedLock&) = delete;
+};
 
 // Unlinks the block named by value if it is recorded; compares addresses
 // only, so a foreign value is never read. The lock must be held.
@@ -149,7 +161,7 @@ QueuedEvent* make_posted_event(int32_t code, ObjectId object, ObjectId window, i
                                intptr_t data) {
     auto* block = static_cast<QueuedEvent*>(heap_alloc_zeroed(sizeof(QueuedEvent)));
     if (!block) return nullptr;
-    const std::lock_guard<std::mutex> hold(posted_lock);
+    const PostedLock hold;
     *block = QueuedEvent{posted_blocks, code, 0, object, window, type, data, nullptr};
     posted_blocks = block;
     return block;
@@ -158,7 +170,7 @@ QueuedEvent* make_posted_event(int32_t code, ObjectId object, ObjectId window, i
 void drop_posted_event(QueuedEvent* block) {
     QueuedEvent* recorded;
     {
-        const std::lock_guard<std::mutex> hold(posted_lock);
+        const PostedLock hold;
         recorded = unlink_posted(intptr_t(block));
     }
     heap_free(recorded);
@@ -167,7 +179,7 @@ void drop_posted_event(QueuedEvent* block) {
 void drop_posted_events() {
     QueuedEvent* blocks;
     {
-        const std::lock_guard<std::mutex> hold(posted_lock);
+        const PostedLock hold;
         blocks = posted_blocks;
         posted_blocks = nullptr;
     }
@@ -180,7 +192,7 @@ void drop_posted_events() {
 bool take_posted_event(intptr_t value) {
     QueuedEvent* block;
     {
-        const std::lock_guard<std::mutex> hold(posted_lock);
+        const PostedLock hold;
         block = unlink_posted(value);
     }
     if (!block) return false;
