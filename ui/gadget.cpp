@@ -10,6 +10,14 @@
 
 namespace {
 
+intptr_t attach_gadget(ObjectId n, GadgetRecord* record, HWND control, const GadgetType* kind);
+LRESULT CALLBACK gadget_procedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+LRESULT CALLBACK image_gadget_procedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+void post_gadget_event(HWND gadget, int32_t type);
+void redraw_under_gadget(GadgetRecord* record, HWND gadget);
+// The gadget itself or its nearest ancestor that is a library window.
+HWND owning_window(HWND window);
+
 constexpr char GADGET_ID_PROPERTY[] = "VX_ID";
 constexpr ObjectId CLEANED_UP = -1;
 
@@ -194,6 +202,8 @@ intptr_t create_image_gadget(ObjectId n, int32_t x, int32_t y, int32_t width, in
     return result;
 }
 
+namespace {
+
 intptr_t attach_gadget(ObjectId n, GadgetRecord* record, HWND control, const GadgetType* kind) {
     ObjectId id = n == ANY_OBJECT ? handle_of(record) : n;
     record->window = control;
@@ -312,3 +322,5 @@ void redraw_under_gadget(GadgetRecord* g, HWND gadget) {
     ScreenToClient(owner, reinterpret_cast<POINT*>(&r.right));
     RedrawWindow(owner, &r, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
 }
+
+} // namespace
