@@ -8,11 +8,13 @@
 namespace {
 
 // Reads the next line of the catalogue into a string variable; at the end of
-// the data the line reads as the empty string.
-void read_into(StringVar* variable) {
+// the data the line reads as the empty string. False when memory ran short:
+// the line is lost and reading must stop.
+bool read_into(StringVar* variable) {
     const int32_t mark = string_mark();
-    read_line(CATALOGUE_FILE, mark);
+    if (!read_line(CATALOGUE_FILE, mark)) return false;
     assign(variable, mark);
+    return true;
 }
 
 } // namespace
@@ -28,11 +30,16 @@ ExtractResult extract_element_set(const char* catalogue_path, const char* output
     StringVar current_line = nullptr, element_line1 = nullptr, element_line2 = nullptr;
     ExtractResult result = ExtractResult::not_found;
     while (!file_at_end(CATALOGUE_FILE)) {
-        read_into(&current_line);
+        if (!read_into(&current_line)) {
+            result = ExtractResult::catalogue_unreadable;
+            break;
+        }
         if (!find_string(current_line, SATELLITE_NAME)) continue;
 
-        read_into(&element_line1);
-        read_into(&element_line2);
+        if (!read_into(&element_line1) || !read_into(&element_line2)) {
+            result = ExtractResult::catalogue_unreadable;
+            break;
+        }
         detail->fault = element_set_fault(element_line1 ? element_line1 : "",
                                           element_line2 ? element_line2 : "");
         if (detail->fault != ElementSetFault::none) {

@@ -16,6 +16,7 @@ enum class ExtractResult {
     not_found,            // no line holds the name; the output file is untouched
     unusable,             // the two lines after the name are no usable element set; untouched
     catalogue_unopenable, // the catalogue cannot be opened; nothing else is tried
+    catalogue_unreadable, // memory ran short while reading it; the output file is untouched
     output_unwritable,    // the set was usable but could not replace the output file
 };
 

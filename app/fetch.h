@@ -25,8 +25,8 @@ void build_temp_path(StringVar* temp_path);
 // directory's kestrin_tmp1 when tmp1 cannot be created) and downloads url
 // into it.
 // The network must be started. The count of body bytes; 0 on failure and
-// when the body came only in part, and tmp1 is then absent: the application
-// judges the result by whether the file can be opened.
+// when the body came only in part (tmp1 is then removed, if it can be): the
+// application goes by this count, not by whether the file can be opened.
 // The hook (may be null) is called during every wait of the download; the
 // report (may be null) tells how it went, a body that came only in part
 // with the stage body.

@@ -229,9 +229,14 @@ void log_detail(WorkOutcome outcome, const WorkReport& r, const char* site, char
         t.format("the lines after %s are no element set: %s", SATELLITE_NAME,
                  fault_words(r.detail.fault));
         return;
-    default:
-        t.format("%s could not be replaced", OUTPUT_FILE_NAME);
-        add_system_error(t, r.detail.system_error);
+    case ExtractResult::catalogue_unreadable:
+        t.add("memory ran short while the answer was read");
         return;
+    case ExtractResult::written:
+    case ExtractResult::catalogue_unopenable:
+    case ExtractResult::output_unwritable:
+        break;
     }
+    t.format("%s could not be replaced", OUTPUT_FILE_NAME);
+    add_system_error(t, r.detail.system_error);
 }

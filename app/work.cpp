@@ -13,7 +13,8 @@ WorkOutcome do_station_work(const char* catalogue_url, const WaitHook* hook, Wor
     if (station_file_fresh(OUTPUT_FILE_NAME, &report->file_age)) return WorkOutcome::current;
     StringVar temp_path = nullptr;
     network_start();
-    // The fetch's own result decides: a failed one leaves nothing to read.
+    // The fetch's own result decides: a catalogue it did not have is not
+    // read, even when a file of its name could not be removed.
     if (!fetch_catalogue(catalogue_url, &temp_path, hook, &report->download)) {
         delete_file(temp_path);
         return report->download.stage == DownloadStage::cancelled
@@ -27,7 +28,11 @@ WorkOutcome do_station_work(const char* catalogue_url, const WaitHook* hook, Wor
         return WorkOutcome::written;
     case ExtractResult::catalogue_unopenable:
         return WorkOutcome::catalogue_unavailable;
-    default:
-        return WorkOutcome::not_updated;
+    case ExtractResult::not_found:
+    case ExtractResult::unusable:
+    case ExtractResult::catalogue_unreadable:
+    case ExtractResult::output_unwritable:
+        break;
     }
+    return WorkOutcome::not_updated;
 }

@@ -1,5 +1,6 @@
 #include "core/pool.h"
 
+#include "core/links.h"
 #include "core/runtime.h"
 
 namespace {
@@ -12,20 +13,8 @@ char* slot_at(PoolChunk* c, int32_t slot_size, int32_t i) {
     return reinterpret_cast<char*>(c + 1) + size_t(i) * slot_size;
 }
 
-void push(PoolChunk** head, PoolChunk* c) {
-    c->previous = nullptr;
-    c->next = *head;
-    if (*head) (*head)->previous = c;
-    *head = c;
-}
-
-void unlink(PoolChunk** head, PoolChunk* c) {
-    if (c->previous)
-        c->previous->next = c->next;
-    else
-        *head = c->next;
-    if (c->next) c->next->previous = c->previous;
-}
+constexpr auto push = link_at_head<PoolChunk, &PoolChunk::next, &PoolChunk::previous>;
+constexpr auto unlink = unlink_node<PoolChunk, &PoolChunk::next, &PoolChunk::previous>;
 
 PoolChunk* new_chunk(BlockPool* p, int32_t capacity) {
     size_t size = sizeof(PoolChunk) + size_t(capacity) * p->slot_size;
@@ -39,9 +28,13 @@ PoolChunk* new_chunk(BlockPool* p, int32_t capacity) {
 
 BlockPool* pool_create(int32_t block_size, int32_t min_capacity, int32_t max_capacity) {
     if (block_size < 0 || min_capacity < 1 || max_capacity < min_capacity) return nullptr;
+    // The largest chunk's byte size must fit 31 bits, so no size wraps in a
+    // 32-bit build.
+    const int64_t slot_size = (int64_t(block_size) + word + word - 1) / word * word;
+    if (int64_t(sizeof(PoolChunk)) + max_capacity * slot_size > INT32_MAX) return nullptr;
     auto* p = static_cast<BlockPool*>(heap_alloc_zeroed(sizeof(BlockPool)));
     if (!p) return nullptr;
-    p->slot_size = (block_size + word + word - 1) / word * word;
+    p->slot_size = int32_t(slot_size);
     p->min_capacity = min_capacity;
     p->max_capacity = max_capacity;
     return p;

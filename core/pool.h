@@ -24,6 +24,8 @@ struct BlockPool {
     int32_t max_capacity;
 };
 
+// Null for a negative block size, capacities out of order, or a chunk of
+// max_capacity blocks that would pass 2 GiB.
 BlockPool* pool_create(int32_t block_size, int32_t min_capacity, int32_t max_capacity);
 // An uninitialised block, pointer-aligned; null when no memory can be had.
 void* pool_alloc(BlockPool* pool);

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "core/links.h"
+
 namespace {
 
 void* record_of(DynamicBlock* block) {
@@ -23,13 +25,9 @@ DynamicBlock* find_dynamic(ObjectRegistry* r, ObjectId v) {
     return nullptr;
 }
 
-void unlink(DynamicBlock** head, DynamicBlock* b) {
-    if (b->newer)
-        b->newer->older = b->older;
-    else
-        *head = b->older;
-    if (b->older) b->older->newer = b->newer;
-}
+// The dynamic list runs from the newest block to the oldest.
+constexpr auto link_newest = link_at_head<DynamicBlock, &DynamicBlock::older, &DynamicBlock::newer>;
+constexpr auto unlink = unlink_node<DynamicBlock, &DynamicBlock::older, &DynamicBlock::newer>;
 
 } // namespace
 
@@ -52,6 +50,9 @@ void* registry_obtain(ObjectRegistry* r, ObjectId n) {
     if (n == ANY_OBJECT) return list_add(&r->dynamic_list, r->record_size);
     if (n < 0 || n > INT32_MAX - r->growth_step) return nullptr;
     if (n >= r->capacity) {
+        // The table's byte size must fit 31 bits: on Win32 a larger number
+        // would wrap the size and the heap would hand back a tiny table.
+        if (int64_t(n) + r->growth_step > INT32_MAX / int64_t(sizeof(void*))) return nullptr;
         int32_t capacity = static_cast<int32_t>(n) + r->growth_step;
         void* grown = HeapReAlloc(main_heap, HEAP_ZERO_MEMORY, r->slots, sizeof(void*) * capacity);
         if (!grown) return nullptr;
@@ -132,9 +133,7 @@ void* state_block_create(size_t size, void (*init)(void*)) {
 void* list_add(DynamicBlock** head, size_t size) {
     auto* b = static_cast<DynamicBlock*>(heap_alloc_zeroed(sizeof(DynamicBlock) + size));
     if (!b) return nullptr;
-    b->older = *head;
-    if (*head) (*head)->newer = b;
-    *head = b;
+    link_newest(head, b);
     return record_of(b);
 }
 

@@ -30,8 +30,9 @@ struct ObjectRegistry {
 
 ObjectRegistry* registry_create(int32_t record_size, int32_t growth_step, ReleaseCallback release);
 // A zeroed record for number n (closing the old object of that number
-// first), or a new dynamic record for ANY_OBJECT; null when memory runs out
-// or n is negative and not ANY_OBJECT.
+// first), or a new dynamic record for ANY_OBJECT; null when memory runs out,
+// when n is negative and not ANY_OBJECT, or when the slot table for n would
+// pass 2 GiB.
 void* registry_obtain(ObjectRegistry* registry, ObjectId n);
 // The live record named by a number or a handle of this registry, else null.
 void* registry_lookup(ObjectRegistry* registry, ObjectId v);

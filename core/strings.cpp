@@ -9,7 +9,7 @@ namespace {
 
 constexpr int32_t initial_buffer = 16;
 constexpr int32_t growth = 16384;
-constexpr int32_t spare = 5; // terminator plus the word copy's overrun
+constexpr int32_t spare = 5; // room past a string's bytes: its terminator and four bytes of slack
 constexpr int32_t max_path = 260;
 
 } // namespace

@@ -32,8 +32,9 @@ inline char* string_at(int32_t mark) {
     return temp_strings.buffer + mark;
 }
 
-// Room for n bytes at the mark; the length becomes mark + n. Null only when
-// the buffer cannot grow (memory exhausted); the buffer is then unchanged.
+// Room for n bytes at the mark; the length becomes mark + n. Null when n
+// or the mark is out of range or the buffer cannot grow (memory exhausted);
+// the buffer is then unchanged.
 char* reserve(int32_t n, int32_t mark);
 int32_t give_back(int32_t n);
 // Appends s (not itself inside the buffer) at the current length.
@@ -45,8 +46,8 @@ void assign(StringVar* variable, int32_t mark);
 int32_t offset_in_buffer(const char* p);
 char* pointer_at_offset(int32_t k);
 
-// Copies n bytes word by word and writes a zero at destination + n; the
-// destination needs room for n + 5 bytes.
+// Copies n bytes, whole words first, and writes a zero at destination + n;
+// it reads no byte past source + n and writes none past destination + n.
 void copy_words(char* destination, const char* source, int32_t n);
 // 1-based position of the first occurrence of pattern in s; 0 when absent
 // or when either is null or empty.

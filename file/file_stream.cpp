@@ -186,7 +186,11 @@ char* read_line(ObjectId n, int32_t mark) {
             // No limit on a line's length: grow the reservation; the buffer
             // may move, the stored bytes stay at the mark.
             char* grown = reserve(reserved + DEFAULT_FILE_BUFFER_SIZE, mark);
-            if (!grown) break;
+            if (!grown) {
+                // Memory ran short: the line is lost, not cut in two.
+                give_back(reserved);
+                return nullptr;
+            }
             reserved += DEFAULT_FILE_BUFFER_SIZE;
             line = grown;
         }

@@ -29,7 +29,9 @@ intptr_t create_file(ObjectId n, const char* name);
 intptr_t open_file_read(ObjectId n, const char* name);
 // Non-zero when no byte is left to read; 0 for a number with no open file.
 int32_t file_at_end(ObjectId n);
-// The next line, without its terminator, as a result at the mark.
+// The next line, without its terminator, as a result at the mark. Null when
+// memory runs short: nothing is left at the mark and the line (or what of
+// it was read) is lost, so a caller must stop reading.
 char* read_line(ObjectId n, int32_t mark);
 // Writes s (may be null) and CR LF; the bytes written.
 int32_t write_line(ObjectId n, const char* s);

@@ -126,8 +126,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (named != (result == ExtractResult::unusable)) fail("name found or missed wrongly");
         if (out != PREVIOUS) fail("output changed without a set written");
         break;
-    default:
-        fail("catalogue unopenable or output unwritable");
+    case ExtractResult::catalogue_unopenable:
+    case ExtractResult::catalogue_unreadable:
+    case ExtractResult::output_unwritable:
+        fail("catalogue unopenable or unreadable, or output unwritable");
     }
     return 0;
 }

@@ -174,8 +174,8 @@ ResponsePiece take_body(ResponseParser* p, const char* data, int32_t size) {
     return {take, take ? data : nullptr, take};
 }
 
-// A chunked body, decoded: bytes beyond a chunk's data belong to the next
-// size line. Ends at size 0 (whole only when the line holds a zero), at a
+// A chunked body, decoded: a chunk's data ends with CR LF or a bare LF,
+// then the next size line follows. Ends at size 0 (whole only when the line holds a zero), at a
 // size that is no 31-bit number, or where the count would pass 31 bits.
 ResponsePiece feed_chunked(ResponseParser* p, const char* data, int32_t size) {
     bool done = false;
@@ -206,12 +206,20 @@ ResponsePiece feed_chunked(ResponseParser* p, const char* data, int32_t size) {
         return piece;
     }
     case ChunkPhase::data_end:
-    default: {
-        const int32_t consumed = feed_line(p, data, size, &done);
-        if (done) p->chunk_phase = ChunkPhase::size_line;
-        return {consumed, nullptr, 0};
+    case ChunkPhase::data_lf: {
+        // Only CR LF or a bare LF may follow a chunk's data: anything else
+        // means the framing is lost, and no byte after it can be trusted.
+        const char c = data[0];
+        if (c == '\r' && p->chunk_phase == ChunkPhase::data_end)
+            p->chunk_phase = ChunkPhase::data_lf;
+        else if (c == '\n')
+            p->chunk_phase = ChunkPhase::size_line;
+        else
+            p->state = ResponseState::cut;
+        return {1, nullptr, 0};
     }
     }
+    return {0, nullptr, 0};
 }
 
 } // namespace

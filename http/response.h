@@ -29,7 +29,8 @@ enum class Framing : uint8_t {
 enum class ChunkPhase : uint8_t {
     size_line, // gathering a chunk-size line
     data,      // inside a chunk's data
-    data_end,  // gathering the line end after a chunk's data
+    data_end,  // a chunk's data is whole: CR LF or a bare LF is due
+    data_lf,   // the CR after a chunk's data came: its LF is due
 };
 
 struct ResponseParser {

@@ -9,6 +9,12 @@ ObjectRegistry* image_registry;
 
 namespace {
 
+// A bottom-up DIB section filled by the decoder the decode context names;
+// the decoder is released in every case. 0 on failure.
+HBITMAP create_decoded_bitmap();
+// The icon from the chosen entry of an icon directory; 0 on failure.
+HICON load_icon_from_memory(const void* address, int32_t length);
+
 constexpr uint32_t FORMAT_BMP = four_cc('B', 'M', 'P', 0);
 constexpr uint32_t FORMAT_ICON = four_cc('I', 'C', 'O', 'N');
 
@@ -142,6 +148,8 @@ intptr_t load_image_from_memory_sized(ObjectId number, const void* address, int3
     return number == ANY_OBJECT ? handle_of(r) : reinterpret_cast<intptr_t>(handle);
 }
 
+namespace {
+
 HBITMAP create_decoded_bitmap() {
     decode_context* c = image_decode_context;
     BITMAPINFOHEADER header = dib_header(c->width, c->height, c->depth);
@@ -169,6 +177,8 @@ HBITMAP create_decoded_bitmap() {
     return bitmap;
 }
 
+} // namespace
+
 HBITMAP create_dib(int32_t width, int32_t height, int depth) {
     BITMAPINFOHEADER header = dib_header(width, height, depth < 24 ? 24 : depth);
     HDC dc = CreateCompatibleDC(nullptr);
@@ -179,6 +189,8 @@ HBITMAP create_dib(int32_t width, int32_t height, int depth) {
     DeleteDC(dc);
     return bitmap;
 }
+
+namespace {
 
 HICON load_icon_from_memory(const void* address, int32_t length) {
     auto* data = static_cast<const uint8_t*>(address);
@@ -195,6 +207,8 @@ HICON load_icon_from_memory(const void* address, int32_t length) {
     GlobalFree(block);
     return icon;
 }
+
+} // namespace
 
 intptr_t release_image(ObjectId number) {
     if (!image_registry) return 0;

@@ -34,14 +34,9 @@ void images_end();
 intptr_t load_image_from_memory_sized(ObjectId number, const void* address, int32_t length);
 intptr_t load_image_from_memory(ObjectId number, const void* address);
 
-// A bottom-up DIB section filled by the decoder the decode context names;
-// the decoder is released in every case. 0 on failure.
-HBITMAP create_decoded_bitmap();
 // An empty bottom-up (or, for a negative height, top-down) DIB section of at
 // least 24 bits per pixel; 0 on failure.
 HBITMAP create_dib(int32_t width, int32_t height, int depth);
-// The icon from the chosen entry of an icon directory; 0 on failure.
-HICON load_icon_from_memory(const void* address, int32_t length);
 
 // Releases one image, or every image for ANY_OBJECT; 0 when the number holds
 // no image.

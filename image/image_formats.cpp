@@ -9,6 +9,7 @@ constexpr uint32_t BI_RLE8_CODE = 1;
 constexpr uint32_t BI_RLE4_CODE = 2;
 constexpr uint32_t BI_BITFIELDS_CODE = 3;
 constexpr uint32_t INFO_HEADER_SIZE = 40;
+constexpr uint32_t MASKED_HEADER_SIZE = INFO_HEADER_SIZE + 12; // with the three bit-field masks
 
 bool valid_bit_count(uint16_t b) {
     return b == 1 || b == 4 || b == 8 || b == 16 || b == 24 || b == 32;
@@ -36,7 +37,11 @@ int64_t colour_table_bytes(const uint8_t* h, uint32_t header_size) {
         if (used > (1u << bits)) return -1;
         if (used == 0) entries = 1 << bits;
     }
-    int64_t masks = compression == BI_BITFIELDS_CODE && header_size == INFO_HEADER_SIZE ? 12 : 0;
+    // The system reads the three masks at header offsets 40 to 51 whatever
+    // size the header states: a shorter header needs the rest after it.
+    int64_t masks = 0;
+    if (compression == BI_BITFIELDS_CODE && header_size < MASKED_HEADER_SIZE)
+        masks = MASKED_HEADER_SIZE - header_size;
     return masks + entries * 4;
 }
 
@@ -65,7 +70,9 @@ bool parse_bmp(const uint8_t* data, int32_t length, bmp_layout* out) {
     uint16_t bits = read_u16(h + 14);
     uint32_t compression = read_u32(h + 16);
     uint32_t coded_size = read_u32(h + 20);
-    if (width <= 0 || height == 0 || read_u16(h + 12) != 1 || !valid_bit_count(bits)) return false;
+    if (width <= 0 || height == 0 || height == INT32_MIN || read_u16(h + 12) != 1 ||
+        !valid_bit_count(bits))
+        return false;
     int64_t table = colour_table_bytes(h, header_size);
     if (table < 0 || 14 + int64_t(header_size) + table > bound) return false;
     uint32_t pixel_offset = read_u32(data + 10);

@@ -8,7 +8,7 @@
 
 struct bmp_layout {
     int32_t width;
-    int32_t height; // negative for a top-down picture
+    int32_t height; // negative for a top-down picture; never INT32_MIN, so it can be negated
     uint16_t bit_count;
     uint32_t pixel_offset; // from the start of the file image
 };

@@ -4,14 +4,19 @@ namespace {
 
 struct Switch {
     uint32_t made;
-    uint32_t fail_at;
+    uint32_t fail_at; // 0: none
+    bool onward;      // every call from fail_at on fails
 };
 Switch switches[FAULT_CALL_KINDS];
 
 } // namespace
 
 void posix_fail_nth(FaultCall call, uint32_t k) {
-    switches[uint32_t(call)] = Switch{0, k};
+    switches[uint32_t(call)] = Switch{0, k, false};
+}
+
+void posix_fail_from(FaultCall call, uint32_t k) {
+    switches[uint32_t(call)] = Switch{0, k, true};
 }
 
 uint32_t posix_calls_made(FaultCall call) {
@@ -20,5 +25,6 @@ uint32_t posix_calls_made(FaultCall call) {
 
 bool posix_fault(FaultCall call) {
     Switch& s = switches[uint32_t(call)];
-    return ++s.made == s.fail_at;
+    ++s.made;
+    return s.fail_at != 0 && (s.onward ? s.made >= s.fail_at : s.made == s.fail_at);
 }

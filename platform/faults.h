@@ -1,6 +1,6 @@
 // Host build only: the fault switch. A test arms it so that the k-th heap
-// allocation, or the k-th call of one file function, from then on fails as
-// the real call would; nothing in the product arms it.
+// allocation, or the k-th call of one file function (or every call from the
+// k-th on), fails as the real call would; nothing in the product arms it.
 #pragma once
 
 #include <cstdint>
@@ -18,6 +18,9 @@ constexpr uint32_t FAULT_CALL_KINDS = 7;
 
 // Counts the calls of that kind from 0 again; the k-th of them fails (0: none).
 void posix_fail_nth(FaultCall call, uint32_t k);
+// As posix_fail_nth, but the k-th call and every later one fail, as when
+// memory stays short or a disk stays full.
+void posix_fail_from(FaultCall call, uint32_t k);
 // The calls of that kind made since it was last armed.
 uint32_t posix_calls_made(FaultCall call);
 // Called by each switched function: true when this call is to fail.

@@ -3,6 +3,7 @@
 // allocation on its own.
 #include "platform/win32_posix.h"
 
+#include "core/links.h"
 #include "platform/faults.h"
 
 #include <cstdlib>
@@ -35,18 +36,11 @@ bool fits(const Heap* h, size_t more) {
 }
 
 void link(Heap* h, BlockHeader* b) {
-    b->prev = nullptr;
-    b->next = h->blocks;
-    if (h->blocks) h->blocks->prev = b;
-    h->blocks = b;
+    link_at_head<BlockHeader, &BlockHeader::next, &BlockHeader::prev>(&h->blocks, b);
 }
 
 void unlink(Heap* h, BlockHeader* b) {
-    if (b->prev)
-        b->prev->next = b->next;
-    else
-        h->blocks = b->next;
-    if (b->next) b->next->prev = b->prev;
+    unlink_node<BlockHeader, &BlockHeader::next, &BlockHeader::prev>(&h->blocks, b);
 }
 
 } // namespace

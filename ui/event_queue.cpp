@@ -1,5 +1,7 @@
 #include "ui/event_queue.h"
 
+#include <atomic>
+
 #include "core/registry.h"
 
 EventQueue* event_queue;
@@ -37,6 +39,35 @@ template <typename Selects> void remove_nodes(Selects selects) {
         e = next;
     }
     q->tail = kept_last;
+}
+
+// Blocks made for other threads' events and not yet received, linked by
+// their next field; other threads add to it, hence the lock. It is held for
+// a few pointer moves only, so a spin lock does, and it brings no thread
+// library into the program.
+std::atomic_flag posted_lock = ATOMIC_FLAG_INIT;
+QueuedEvent* posted_blocks;
+
+struct PostedLock {
+    PostedLock() {
+        while (posted_lock.test_and_set(std::memory_order_acquire)) {
+        }
+    }
+    ~PostedLock() { posted_lock.clear(std::memory_order_release); }
+    PostedLock(const PostedLock&) = delete;
+    PostedLock& operator=(const PostedLock&) = delete;
+};
+
+// Unlinks the block named by value if it is recorded; compares addresses
+// only, so a foreign value is never read. The lock must be held.
+QueuedEvent* unlink_posted(intptr_t value) {
+    for (QueuedEvent** link = &posted_blocks; *link; link = &(*link)->next) {
+        if (intptr_t(*link) != value) continue;
+        QueuedEvent* block = *link;
+        *link = block->next;
+        return block;
+    }
+    return nullptr;
 }
 
 } // namespace
@@ -124,4 +155,49 @@ void discard_events(int32_t code, ObjectId object, ObjectId window, int32_t type
 
 void discard_window_events(ObjectId window) {
     remove_nodes([&](const QueuedEvent& e) { return e.window == window; });
+}
+
+QueuedEvent* make_posted_event(int32_t code, ObjectId object, ObjectId window, int32_t type,
+                               intptr_t data) {
+    auto* block = static_cast<QueuedEvent*>(heap_alloc_zeroed(sizeof(QueuedEvent)));
+    if (!block) return nullptr;
+    const PostedLock hold;
+    *block = QueuedEvent{posted_blocks, code, 0, object, window, type, data, nullptr};
+    posted_blocks = block;
+    return block;
+}
+
+void drop_posted_event(QueuedEvent* block) {
+    QueuedEvent* recorded;
+    {
+        const PostedLock hold;
+        recorded = unlink_posted(intptr_t(block));
+    }
+    heap_free(recorded);
+}
+
+void drop_posted_events() {
+    QueuedEvent* blocks;
+    {
+        const PostedLock hold;
+        blocks = posted_blocks;
+        posted_blocks = nullptr;
+    }
+    while (QueuedEvent* block = blocks) {
+        blocks = block->next;
+        heap_free(block);
+    }
+}
+
+bool take_posted_event(intptr_t value) {
+    QueuedEvent* block;
+    {
+        const PostedLock hold;
+        block = unlink_posted(value);
+    }
+    if (!block) return false;
+    post_event(block->code, block->object, block->window, block->type, block->data, nullptr,
+               POST_EVEN_IF_SUSPENDED);
+    heap_free(block);
+    return true;
 }

@@ -62,3 +62,21 @@ void resume_events();
 // Removes the queued events that match; -1 in an argument matches any value.
 void discard_events(int32_t code, ObjectId object, ObjectId window, int32_t type);
 void discard_window_events(ObjectId window);
+
+// Events of other threads travel as a block (from the main heap, laid out
+// as a QueuedEvent) in a window message. Only blocks made here and not yet
+// received are ever read or freed: any other value a message carries, from
+// another program for instance, is ignored. These three may be called from
+// any thread.
+//
+// A block for the event, recorded as posted; null when memory runs out.
+QueuedEvent* make_posted_event(int32_t code, ObjectId object, ObjectId window, int32_t type,
+                               intptr_t data);
+// A block whose message could not be posted: freed, if still recorded.
+void drop_posted_event(QueuedEvent* block);
+// Frees every block still recorded (their messages can no longer arrive).
+void drop_posted_events();
+// On the window thread, for a received message's value: when it names a
+// recorded block, posts its event (even while suspended, no release
+// function), frees the block and returns true; otherwise false.
+bool take_posted_event(intptr_t value);

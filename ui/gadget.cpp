@@ -10,6 +10,14 @@
 
 namespace {
 
+intptr_t attach_gadget(ObjectId n, GadgetRecord* record, HWND control, const GadgetType* kind);
+LRESULT CALLBACK gadget_procedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+LRESULT CALLBACK image_gadget_procedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+void post_gadget_event(HWND gadget, int32_t type);
+void redraw_under_gadget(GadgetRecord* record, HWND gadget);
+// The gadget itself or its nearest ancestor that is a library window.
+HWND owning_window(HWND window);
+
 constexpr char GADGET_ID_PROPERTY[] = "VX_ID";
 constexpr ObjectId CLEANED_UP = -1;
 
@@ -149,7 +157,7 @@ bool gadgets_start() {
     gadgets.font = static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
     gadgets.registry = registry_create(sizeof(GadgetRecord), 50, release_gadget);
     if (!gadgets.registry || !gadget_parent_start(gadgets.font)) return false;
-    INITCOMMONCONTROLSEX icc{8, 0x0B48};
+    INITCOMMONCONTROLSEX icc{sizeof(INITCOMMONCONTROLSEX), COMMON_CONTROL_CLASSES};
     InitCommonControlsEx(&icc);
     gadget_message_offer = offer_message;
     return true;
@@ -193,6 +201,8 @@ intptr_t create_image_gadget(ObjectId n, int32_t x, int32_t y, int32_t width, in
     image_gadget_type.set_state(record, intptr_t(image));
     return result;
 }
+
+namespace {
 
 intptr_t attach_gadget(ObjectId n, GadgetRecord* record, HWND control, const GadgetType* kind) {
     ObjectId id = n == ANY_OBJECT ? handle_of(record) : n;
@@ -312,3 +322,5 @@ void redraw_under_gadget(GadgetRecord* g, HWND gadget) {
     ScreenToClient(owner, reinterpret_cast<POINT*>(&r.right));
     RedrawWindow(owner, &r, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
 }
+
+} // namespace

@@ -54,11 +54,3 @@ GadgetRecord* gadget_record(ObjectId n);
 // the control cannot be created.
 intptr_t create_image_gadget(ObjectId n, int32_t x, int32_t y, int32_t width, int32_t height,
                              HANDLE image, int32_t flags = 0);
-intptr_t attach_gadget(ObjectId n, GadgetRecord* record, HWND control, const GadgetType* kind);
-
-LRESULT CALLBACK gadget_procedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
-LRESULT CALLBACK image_gadget_procedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
-void post_gadget_event(HWND gadget, int32_t type);
-void redraw_under_gadget(GadgetRecord* record, HWND gadget);
-// The gadget itself or its nearest ancestor that is a library window.
-HWND owning_window(HWND window);

@@ -13,6 +13,10 @@ int32_t visual_styles;
 
 namespace {
 
+// Version 6.0 of the common controls (major in the high word) is the first
+// that draws visual styles.
+constexpr DWORD COMCTL_VERSION_6 = 6 << 16;
+
 constexpr char ID_PROPERTY[] = "vx_statusbar_id";
 constexpr char CALLBACK_PROPERTY[] = "vx_statusbar_callback";
 constexpr int32_t FIELD_GROWTH = 8;
@@ -131,7 +135,7 @@ uint32_t probe_visual_styles() {
         using IsThemed = BOOL(WINAPI*)();
         auto is_themed = reinterpret_cast<IsThemed>(
             reinterpret_cast<void*>(GetProcAddress(uxtheme, "IsAppThemed")));
-        if (is_themed) visual_styles = is_themed() && comctl_version >= 0x00060000 ? 1 : 0;
+        if (is_themed) visual_styles = is_themed() && comctl_version >= COMCTL_VERSION_6 ? 1 : 0;
     }
     return comctl_version;
 }

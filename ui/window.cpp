@@ -10,11 +10,13 @@
 #include "ui/gadget_list.h"
 
 WindowThreadState* window_thread_state;
+const DWORD COMMON_CONTROL_CLASSES = ICC_TAB_CLASSES | ICC_HOTKEY_CLASS | ICC_DATE_CLASSES |
+                                     ICC_USEREX_CLASSES | ICC_INTERNET_CLASSES;
 
 namespace {
 
-constexpr DWORD CONTROL_CLASSES = ICC_TAB_CLASSES | ICC_HOTKEY_CLASS | ICC_DATE_CLASSES |
-                                  ICC_USEREX_CLASSES | ICC_INTERNET_CLASSES; // 0x0B48
+// Flags of open_window that are no window styles.
+constexpr uint32_t OPEN_ONLY_FLAGS = WINDOW_CENTRED | WINDOW_TOOL;
 
 ObjectRegistry* windows;
 HICON program_icon;
@@ -88,7 +90,7 @@ void windows_end() {
 }
 
 void common_controls_start() {
-    INITCOMMONCONTROLSEX icc{sizeof(INITCOMMONCONTROLSEX), CONTROL_CLASSES};
+    INITCOMMONCONTROLSEX icc{sizeof(INITCOMMONCONTROLSEX), COMMON_CONTROL_CLASSES};
     InitCommonControlsEx(&icc);
     CoInitialize(nullptr);
 }
@@ -110,25 +112,26 @@ intptr_t open_window(ObjectId n, int32_t x, int32_t y, int32_t width, int32_t he
     uint32_t style = uint32_t(flags);
     const bool gadget_parent = !(style & WINDOW_NO_GADGET_LIST);
     style &= ~uint32_t(WINDOW_NO_GADGET_LIST);
-    if ((style & 0xEFFFFFFCu) == 0) style |= WS_CAPTION;
+    if ((style & ~uint32_t(WINDOW_HIDDEN | WINDOW_CENTRED)) == 0) style |= WS_CAPTION;
     const bool hidden = style & WINDOW_HIDDEN;
     style &= ~uint32_t(WINDOW_HIDDEN);
     const bool no_activate = style & WINDOW_SHOW_NO_ACTIVATE;
     DWORD ex_style = 0;
     if (style & WINDOW_TOOL) {
-        style &= 0xDEFCFFFFu; // no minimize or maximize, neither state nor box
+        style &= ~uint32_t(WS_MINIMIZE | WS_MAXIMIZE | WS_MINIMIZEBOX | WS_MAXIMIZEBOX);
         style |= WS_CAPTION;
         ex_style = WS_EX_TOOLWINDOW;
     }
 
     RECT outer{0, 0, width, height};
-    AdjustWindowRectEx(&outer, style & ~7u, FALSE, ex_style);
+    AdjustWindowRectEx(&outer, style & ~OPEN_ONLY_FLAGS, FALSE, ex_style);
     if (x == DEFAULT_POSITION || (y == DEFAULT_POSITION && !(flags & WINDOW_CENTRED)))
         x = y = CW_USEDEFAULT;
 
-    HWND hwnd = CreateWindowExA(ex_style, class_name.text, title ? title : "", style & 0xFDFFFFF8u,
-                                x, y, outer.right - outer.left, outer.bottom - outer.top, owner,
-                                nullptr, module_handle, nullptr);
+    HWND hwnd = CreateWindowExA(ex_style, class_name.text, title ? title : "",
+                                style & ~(OPEN_ONLY_FLAGS | WINDOW_SHOW_NO_ACTIVATE), x, y,
+                                outer.right - outer.left, outer.bottom - outer.top, owner, nullptr,
+                                module_handle, nullptr);
     if (!hwnd) {
         UnregisterClassA(class_name.text, module_handle);
         registry_release(windows, n);

@@ -62,6 +62,9 @@ struct WindowThreadState {
 
 extern WindowThreadState* window_thread_state;
 
+// The common control classes that windows and gadgets register.
+extern const DWORD COMMON_CONTROL_CLASSES;
+
 bool windows_start();
 void windows_end();
 // InitCommonControlsEx for the program's control classes, then COM.

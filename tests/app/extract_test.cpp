@@ -129,6 +129,38 @@ TEST_F(ExtractTest, FailedReplacementKeepsThePreviousFile) {
         EXPECT_EQ(file_stream(OUTPUT_FILE), nullptr);
     }
 }
+
+// Memory that stays short from the k-th allocation on, with the string
+// buffer as small as at the start: the extraction still ends, and the
+// previous file stands unless the new set was written whole.
+TEST(ExtractMemory, EndsWhenMemoryStaysShort) {
+    kt::TempDir dir;
+    const std::string catalogue = dir.file("tmp1"), output = dir.file("norad_M2.txt");
+    const std::string set = "METEOR-M2 2\r\n" + line1 + "\r\n" + line2 + "\r\n";
+    // The first line outgrows the buffer the first reservation gives.
+    kt::write_file(catalogue, std::string(30000, '#') + "\r\n" + set);
+    uint32_t k = 1;
+    ExtractResult result = ExtractResult::not_found;
+    for (; k < 1000; k++) {
+        kt::write_file(output, "previous elements\r\n");
+        uint32_t made;
+        {
+            kt::Runtime runtime;
+            ASSERT_TRUE(file_streams_start());
+            posix_fail_from(FaultCall::heap_alloc, k);
+            result = extract_element_set(catalogue.c_str(), output.c_str());
+            made = posix_calls_made(FaultCall::heap_alloc);
+            posix_fail_nth(FaultCall::heap_alloc, 0);
+            file_streams_end();
+        }
+        EXPECT_EQ(kt::read_file(output),
+                  result == ExtractResult::written ? set : "previous elements\r\n")
+            << k;
+        if (k > made) break;
+    }
+    EXPECT_GT(k, 3u) << "allocations to fail";
+    EXPECT_EQ(result, ExtractResult::written) << "the run in which nothing failed";
+}
 #endif
 
 } // namespace

@@ -58,6 +58,13 @@ struct FaultSweep : ::testing::Test {
                                   o.repeat = true;
                                   return o;
                               }()};
+    // A host that has no catalogue to give.
+    kt::HttpTestServer refusing{{kt::reply("HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n")},
+                                [] {
+                                    kt::ServerOptions o;
+                                    o.repeat = true;
+                                    return o;
+                                }()};
     std::string url = server.base_url() + CATALOGUE_QUERY;
 
     void SetUp() override {
@@ -73,9 +80,9 @@ struct FaultSweep : ::testing::Test {
         posix_set_module_file_name(nullptr);
     }
 
-    // One start's work with the k-th call of one kind failing; false once
-    // the run made fewer than k such calls.
-    bool run(FaultCall call, uint32_t k) {
+    // One start's work with the k-th call of one kind failing (onward: and
+    // every later one); false once the run made fewer than k such calls.
+    bool run(FaultCall call, uint32_t k, bool onward = false) {
         kt::write_file("norad_M2.txt", previous);
         age("norad_M2.txt");
         WorkOutcome outcome;
@@ -83,7 +90,10 @@ struct FaultSweep : ::testing::Test {
         {
             kt::Runtime runtime;
             EXPECT_TRUE(file_streams_start());
-            posix_fail_nth(call, k);
+            if (onward)
+                posix_fail_from(call, k);
+            else
+                posix_fail_nth(call, k);
             outcome = do_station_work(url.c_str());
             made = posix_calls_made(call);
             posix_fail_nth(call, 0);
@@ -114,36 +124,59 @@ struct FaultSweep : ::testing::Test {
     uint32_t outcomes[4] = {};
 
     // Sweeps k from 1 up; the number of failure points covered.
-    uint32_t sweep(FaultCall call) {
+    uint32_t sweep(FaultCall call, bool onward = false) {
         for (uint32_t& n : outcomes)
             n = 0;
         uint32_t k = 1;
-        while (k < 10000 && run(call, k))
+        while (k < 10000 && run(call, k, onward))
             k++;
         return k - 1;
     }
+};
+
+const struct {
+    FaultCall call;
+    const char* name;
+} KINDS[] = {
+    {FaultCall::heap_alloc, "heap allocation"},  {FaultCall::create_file, "CreateFileA"},
+    {FaultCall::read_file, "ReadFile"},          {FaultCall::write_file, "WriteFile"},
+    {FaultCall::flush_file, "FlushFileBuffers"}, {FaultCall::move_file, "MoveFileExA"},
+    {FaultCall::delete_file, "DeleteFileA"},
 };
 
 TEST_F(FaultSweep, EveryFailingCallLeavesTheOldSetOrTheNewOne) {
     // Unfaulted, the work writes the new set.
     run(FaultCall::heap_alloc, 0);
     EXPECT_EQ(kt::read_file("norad_M2.txt"), expected);
-    const struct {
-        FaultCall call;
-        const char* name;
-    } kinds[] = {
-        {FaultCall::heap_alloc, "heap allocation"},  {FaultCall::create_file, "CreateFileA"},
-        {FaultCall::read_file, "ReadFile"},          {FaultCall::write_file, "WriteFile"},
-        {FaultCall::flush_file, "FlushFileBuffers"}, {FaultCall::move_file, "MoveFileExA"},
-        {FaultCall::delete_file, "DeleteFileA"},
-    };
-    for (const auto& kind : kinds) {
-        const uint32_t points = sweep(kind.call);
-        std::printf("%-17s %2u failure points: %u written, %u not updated, %u unavailable\n",
-                    kind.name, points, outcomes[int(WorkOutcome::written)],
-                    outcomes[int(WorkOutcome::not_updated)],
-                    outcomes[int(WorkOutcome::catalogue_unavailable)]);
-        EXPECT_GT(points, 0u) << kind.name;
+    // Once failing, a call kind may stay failing (memory short, disk full):
+    // the work must still end, and as soundly.
+    for (bool onward : {false, true}) {
+        for (const auto& kind : KINDS) {
+            const uint32_t points = sweep(kind.call, onward);
+            std::printf("%-17s %-7s %2u failure points: %u written, %u not updated, "
+                        "%u unavailable\n",
+                        kind.name, onward ? "onward" : "once", points,
+                        outcomes[int(WorkOutcome::written)],
+                        outcomes[int(WorkOutcome::not_updated)],
+                        outcomes[int(WorkOutcome::catalogue_unavailable)]);
+            EXPECT_GT(points, 0u) << kind.name;
+        }
+    }
+}
+
+// A fetch that had no catalogue is reported as such whatever fails after
+// it, a tmp1 that cannot be removed included: the box is never skipped.
+TEST_F(FaultSweep, AFailedFetchIsReportedWhateverFailsAfterIt) {
+    url = refusing.base_url() + CATALOGUE_QUERY;
+    // Nothing is read, written or moved when no catalogue came.
+    for (bool onward : {false, true}) {
+        for (FaultCall call :
+             {FaultCall::heap_alloc, FaultCall::create_file, FaultCall::delete_file}) {
+            SCOPED_TRACE(int(call));
+            const uint32_t points = sweep(call, onward);
+            EXPECT_GT(points, 0u);
+            EXPECT_EQ(outcomes[int(WorkOutcome::catalogue_unavailable)], points);
+        }
     }
 }
 

@@ -29,6 +29,31 @@ TEST_F(PoolTest, SlotSizeIsTheBlockPlusAWordRoundedUp) {
     EXPECT_EQ(odd->slot_size % word, 0);
 }
 
+// A chunk of the largest capacity must have a byte size that fits 31 bits:
+// in a 32-bit build 16 slots of 256 MiB would wrap to a few bytes.
+TEST_F(PoolTest, PoolsWhoseChunksWouldPassTwoGigabytesAreRefused) {
+    struct Case {
+        int32_t block_size, max_capacity;
+        bool made;
+    };
+    const int32_t header = int32_t(sizeof(PoolChunk));
+    const Case cases[] = {
+        {INT32_MAX, 1, false},
+        {INT32_MAX - 2 * word, 1, false},
+        {0x10000000, 16, false},
+        {0x7FFF0000 / 256, 256, true},
+        {INT32_MAX - header - 2 * word + 1, 1, true},
+        {INT32_MAX - header - 2 * word + 2, 1, false},
+    };
+    for (const Case& c : cases) {
+        BlockPool* p = pool_create(c.block_size, 1, c.max_capacity);
+        EXPECT_EQ(p != nullptr, c.made) << c.block_size << " x " << c.max_capacity;
+        if (p) {
+            EXPECT_LE(int64_t(header) + int64_t(c.max_capacity) * p->slot_size, INT32_MAX);
+        }
+    }
+}
+
 TEST_F(PoolTest, FirstChunkHasSixteenSlotsAndFillsUp) {
     std::vector<void*> blocks;
     blocks.push_back(pool_alloc(pool));

@@ -58,6 +58,27 @@ TEST_F(RegistryTest, GrowsToNumberPlusStep) {
     EXPECT_EQ(static_cast<Thing*>(registry_lookup(things, 16))->value, 2);
 }
 
+// Numbers whose slot table would pass 2 GiB are refused before any
+// allocation: in a 32-bit build the table's size would wrap (0x40000000
+// minus the step to 0 bytes) and the slot would be written out of bounds.
+TEST_F(RegistryTest, NumbersBeyondAnyTableAreRefused) {
+    // A small fixed heap, so that a table asked for in earnest fails too.
+    HANDLE growable = main_heap;
+    main_heap = HeapCreate(0, 0, 65536);
+    ASSERT_NE(main_heap, nullptr);
+    things = registry_create(sizeof(Thing), 16, release_thing);
+    const ObjectId first_refused = INT32_MAX / int32_t(sizeof(void*)) - 16 + 1;
+    for (ObjectId n : {ObjectId(0x40000000 - 16), ObjectId(0x40000000), ObjectId(0x7FFFFFFF - 16),
+                       first_refused}) {
+        EXPECT_EQ(registry_obtain(things, n), nullptr) << n;
+        EXPECT_EQ(things->capacity, 16) << n;
+    }
+    make(15, 4);
+    EXPECT_EQ(static_cast<Thing*>(registry_lookup(things, 15))->value, 4);
+    HeapDestroy(main_heap);
+    main_heap = growable;
+}
+
 TEST_F(RegistryTest, ReleasedNumberIsReusedZeroed) {
     Thing* first = make(10, 5);
     release_thing(10);

@@ -288,6 +288,25 @@ TEST_F(FileStreamTest, AFailedFlushShowsInTheWriteThatCausedIt) {
     posix_fail_nth(FaultCall::write_file, 0);
     EXPECT_EQ(close_file(0), 1);
 }
+
+// When the string buffer cannot grow, no line is handed out, neither at the
+// start nor half-way (its rest would pass for the next line), and nothing
+// is left reserved at the mark.
+TEST_F(FileStreamTest, ALineThatFindsNoMemoryIsNotHandedOut) {
+    const std::string path = dir.file("long.txt");
+    // Long enough to outgrow the buffer the first reservation gives.
+    kt::write_file(path, std::string(60000, 'x') + "\r\nMETEOR-M2 2\r\n");
+    for (uint32_t k : {1u, 2u}) {
+        SCOPED_TRACE(k);
+        ASSERT_NE(open_file_read(0, path.c_str()), 0);
+        const int32_t mark = string_mark();
+        posix_fail_from(FaultCall::heap_alloc, k);
+        EXPECT_EQ(read_line(0, mark), nullptr);
+        posix_fail_nth(FaultCall::heap_alloc, 0);
+        EXPECT_EQ(string_mark(), mark);
+        close_file(0);
+    }
+}
 #endif
 
 } // namespace

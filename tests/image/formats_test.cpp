@@ -142,6 +142,12 @@ TEST(BmpLayout, RefusesFilesThatPointOutsideTheirBound) {
         {"huge height", [](std::vector<uint8_t>& f) { kt::put32(f, 22, 0x7FFFFFFF); }, true},
         {"most negative height", [](std::vector<uint8_t>& f) { kt::put32(f, 22, 0x80000000); },
          false},
+        {"most negative height, file size left 0",
+         [](std::vector<uint8_t>& f) {
+             kt::put32(f, 22, 0x80000000);
+             kt::put32(f, 2, 0);
+         },
+         false},
         {"huge width", [](std::vector<uint8_t>& f) { kt::put32(f, 18, 0x7FFFFFFF); }, false},
         {"zero width", [](std::vector<uint8_t>& f) { kt::put32(f, 18, 0); }, true},
         {"zero height", [](std::vector<uint8_t>& f) { kt::put32(f, 22, 0); }, true},
@@ -175,6 +181,38 @@ TEST(BmpLayout, RefusesFilesThatPointOutsideTheirBound) {
     EXPECT_TRUE(is_bmp(bm, 2));
     EXPECT_FALSE(parse_bmp(bm, 2, &b));
     EXPECT_FALSE(is_bmp(bm, 1));
+}
+
+// A 1 x 1 32-bit bit-field BMP of `total` bytes whose header states
+// `header_size` bytes; its one pixel is the last four bytes.
+std::vector<uint8_t> bitfield_bmp(uint32_t header_size, uint32_t total) {
+    std::vector<uint8_t> file = kt::make_bmp(1, 1, 32, {1, 2, 3, 4}, {}, 3);
+    file.resize(total, 0);
+    kt::put32(file, 14, header_size);
+    kt::put32(file, 10, total - 4);
+    kt::put32(file, 2, total);
+    return file;
+}
+
+// The system reads the masks at header offsets 40 to 51 whatever size the
+// header states: they must lie inside the data too.
+TEST(BmpLayout, BitFieldMasksAreCountedForEveryHeaderSize) {
+    for (uint32_t size = 40; size <= 56; size++) {
+        SCOPED_TRACE(size);
+        for (bool with_length : {true, false}) {
+            const uint32_t whole_size = 14 + (size < 52 ? 52 : size) + 4;
+            std::vector<uint8_t> whole = bitfield_bmp(size, whole_size);
+            bmp_layout b{};
+            EXPECT_TRUE(parse_bmp(whole.data(),
+                                  with_length ? int32_t(whole.size()) : LENGTH_NOT_GIVEN, &b));
+            EXPECT_EQ(b.pixel_offset, whole_size - 4);
+            if (size >= 52) continue;
+            // The data ends one byte before the last mask does.
+            std::vector<uint8_t> short_one = bitfield_bmp(size, 14 + 51);
+            EXPECT_FALSE(parse_bmp(short_one.data(),
+                                   with_length ? int32_t(short_one.size()) : LENGTH_NOT_GIVEN, &b));
+        }
+    }
 }
 
 TEST(IconDirectory, ChoosesTheDeepestEntryOfTheFirstEntrysSize) {

@@ -235,6 +235,56 @@ TEST_F(EventQueueTest, NodesAreReusedWithoutHeapCalls) {
     EXPECT_EQ(nodes.size(), 15u);
 }
 
+// Only a block made for another thread's event and not yet received is
+// read and freed; a value from elsewhere (another program's message, a block
+// the queue did not make, a message received twice) is ignored.
+TEST_F(EventQueueTest, PostedBlocksAreTakenOnceAndForeignValuesIgnored) {
+    suspend_events();
+    QueuedEvent* a = make_posted_event(13500, 8, 9, 10, 11);
+    QueuedEvent* b = make_posted_event(13501, 1, 2, 3, 4);
+    ASSERT_NE(a, nullptr);
+    ASSERT_NE(b, nullptr);
+    auto* foreign = static_cast<QueuedEvent*>(heap_alloc_zeroed(sizeof(QueuedEvent)));
+    *foreign = QueuedEvent{nullptr, 13502, 0, 5, 6, 7, 0, nullptr};
+    for (intptr_t value : {intptr_t(0), intptr_t(0x1234), intptr_t(-1), intptr_t(foreign),
+                           intptr_t(a) + 1, intptr_t(&foreign)})
+        EXPECT_FALSE(take_posted_event(value)) << value;
+    EXPECT_EQ(event_queue->head, nullptr);
+    EXPECT_EQ(foreign->code, 13502) << "a block it did not make is left alone";
+
+    EXPECT_TRUE(take_posted_event(intptr_t(b))); // in any order
+    EXPECT_TRUE(take_posted_event(intptr_t(a)));
+    EXPECT_FALSE(take_posted_event(intptr_t(a))) << "already received";
+    resume_events();
+    ASSERT_EQ(fetch_event(), 13501);
+    ASSERT_EQ(fetch_event(), 13500);
+    EXPECT_EQ(event_queue->current_object, 8);
+    EXPECT_EQ(window_of_event(), 9);
+    EXPECT_EQ(event_queue->current_type, 10);
+    EXPECT_EQ(event_queue->current_data, 11);
+    EXPECT_EQ(event_queue->current_release, nullptr);
+    EXPECT_EQ(fetch_event(), 0);
+
+    // A block whose message could not be sent, and those never received.
+    QueuedEvent* unsent = make_posted_event(13503, 0, 0, 0, 0);
+    drop_posted_event(unsent);
+    EXPECT_FALSE(take_posted_event(intptr_t(unsent)));
+    drop_posted_event(foreign); // not one of its own: untouched
+    make_posted_event(13504, 0, 0, 0, 0);
+    make_posted_event(13505, 0, 0, 0, 0);
+#ifndef _WIN32
+    SIZE_T live = 0, live_after = 0, allocations = 0;
+    posix_heap_counts(main_heap, &live, &allocations);
+    drop_posted_events();
+    posix_heap_counts(main_heap, &live_after, &allocations);
+    EXPECT_EQ(live_after, live - 2);
+#else
+    drop_posted_events();
+#endif
+    EXPECT_EQ(fetch_event(), 0);
+    heap_free(foreign);
+}
+
 TEST_F(EventQueueTest, WithoutAQueueEverythingIsANoOp) {
     event_queue = nullptr;
     EXPECT_FALSE(post_event(13116, 0, 0, 0));

@@ -20,7 +20,9 @@ struct GadgetTest : kt::UiTest {
         kt::UiTest::SetUp();
         alpha_blend_start();
         ASSERT_TRUE(gadgets_start());
-        window = reinterpret_cast<HWND>(open_window(0, 150, 150, 330, 120, "Kestrin", 0x00CE0000));
+        window = reinterpret_cast<HWND>(
+            open_window(0, 150, 150, 330, 120, "Kestrin",
+                        WS_CAPTION | WS_SYSMENU | WS_THICKFRAME | WS_MINIMIZEBOX));
         ASSERT_NE(window, nullptr);
         queued_events();
     }

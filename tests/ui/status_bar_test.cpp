@@ -14,7 +14,7 @@ namespace {
 using kt::Event;
 using kt::queued_events;
 
-constexpr int32_t PROGRAM_FLAGS = 0x00CE0000;
+constexpr int32_t PROGRAM_FLAGS = WS_CAPTION | WS_SYSMENU | WS_THICKFRAME | WS_MINIMIZEBOX;
 
 struct StatusBarTest : kt::UiTest {
     HWND parent = nullptr;

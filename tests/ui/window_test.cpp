@@ -16,7 +16,7 @@ using kt::Event;
 using kt::queued_events;
 using kt::take_events;
 
-constexpr int32_t PROGRAM_FLAGS = 0x00CE0000;
+constexpr int32_t PROGRAM_FLAGS = WS_CAPTION | WS_SYSMENU | WS_THICKFRAME | WS_MINIMIZEBOX;
 const std::vector<int32_t> SIZE_EVENTS = {EVT_WINDOW_MINIMIZED, EVT_WINDOW_MAXIMIZED,
                                           EVT_WINDOW_RESTORED, EVT_WINDOW_RESIZED};
 
@@ -595,23 +595,15 @@ TEST_F(WindowTest, HiddenPostEventWindowTakesEventsFromOtherThreads) {
     ASSERT_NE(w, nullptr);
     EXPECT_EQ(class_of(w), "PostEventClass");
     EXPECT_FALSE(IsWindowVisible(w));
-    // Asked for at 1 x 1; a captioned top-level window gets at least its
-    // minimum tracking size, so only the position is checked.
-    RECT frame;
-    GetWindowRect(w, &frame);
-    EXPECT_EQ(frame.left, 0);
-    EXPECT_EQ(frame.top, 0);
     EXPECT_EQ(post_event_message(), RegisterWindowMessageA("VX_PostEventMessage"));
 
     // Posted from another thread while posting is suspended: still queued.
     queued_events();
     suspend_events();
-    std::thread other([] {
-        auto* block = static_cast<QueuedEvent*>(heap_alloc_zeroed(sizeof(QueuedEvent)));
-        *block = QueuedEvent{nullptr, 13500, 0, 8, 9, 10, 11, nullptr};
-        PostMessageA(post_event_window(), post_event_message(), 0, LPARAM(block));
-    });
+    bool sent = false;
+    std::thread other([&] { sent = post_event_from_thread(13500, 8, 9, 10, 11); });
     other.join();
+    EXPECT_TRUE(sent);
     EXPECT_TRUE(kt::pump_until([] { return event_queue->head != nullptr; }));
     resume_events();
     ASSERT_EQ(fetch_event(), 13500);
@@ -620,6 +612,42 @@ TEST_F(WindowTest, HiddenPostEventWindowTakesEventsFromOtherThreads) {
     EXPECT_EQ(event_queue->current_type, 10);
     EXPECT_EQ(event_queue->current_data, 11);
     EXPECT_EQ(event_queue->current_release, nullptr);
+}
+
+BOOL CALLBACK note_post_event_window(HWND h, LPARAM found) {
+    if (h == post_event_window()) *reinterpret_cast<bool*>(found) = true;
+    return TRUE;
+}
+
+// Any program can broadcast the registered message or post it with a value
+// of its choosing. The window is message-only, out of reach of broadcasts
+// and of searches among the top-level windows, and a value it did not post
+// itself is neither read nor freed.
+TEST_F(WindowTest, PostEventWindowIgnoresValuesItDidNotPost) {
+    HWND w = post_event_window();
+    ASSERT_NE(w, nullptr);
+    EXPECT_EQ(FindWindowExA(HWND_MESSAGE, nullptr, "PostEventClass", nullptr), w);
+    bool top_level = false;
+    EnumWindows(note_post_event_window, LPARAM(&top_level));
+    EXPECT_FALSE(top_level) << "among the top-level windows";
+
+    queued_events();
+    auto* foreign = static_cast<QueuedEvent*>(heap_alloc_zeroed(sizeof(QueuedEvent)));
+    *foreign = QueuedEvent{nullptr, 13502, 0, 5, 6, 7, 0, nullptr};
+    std::thread other([&] {
+        PostMessageA(HWND_BROADCAST, post_event_message(), 0, 0x1234);
+        PostMessageA(post_event_window(), post_event_message(), 0, 0x1234);
+        PostMessageA(post_event_window(), post_event_message(), 0, LPARAM(foreign));
+        // Messages to one window arrive in order: this one comes last.
+        post_event_from_thread(13501, 1, 2, 3);
+    });
+    other.join();
+    ASSERT_TRUE(kt::pump_until([] { return event_queue->head != nullptr; }));
+    EXPECT_EQ(fetch_event(), 13501);
+    EXPECT_EQ(fetch_event(), 0) << "only the event it posted itself";
+    EXPECT_EQ(foreign->code, 13502);
+    EXPECT_NE(HeapValidate(main_heap, 0, foreign), FALSE) << "the foreign block was not freed";
+    heap_free(foreign);
 }
 
 // The window tests run under ru_RU.CP1251 and under C.UTF-8: the second run
