@@ -27,10 +27,14 @@ TEST_F(StringsTest, AppendAndAssignPopBackToTheMark) {
     assign(&v, mark);
     EXPECT_STREQ(v, "Kestrin tmp1");
     EXPECT_EQ(string_mark(), mark);
-    // Reassigning a shorter value reuses the variable.
-    append("x");
-    assign(&v, mark);
-    EXPECT_STREQ(v, "x");
+    // Reassigning reuses the variable's block: nothing more is held.
+    const size_t held = kt::heap_counts(string_heap).live;
+    for (const char* value : {"x", "a longer value than before"}) {
+        append(value);
+        assign(&v, mark);
+        EXPECT_STREQ(v, value);
+        EXPECT_EQ(kt::heap_counts(string_heap).live, held);
+    }
 }
 
 TEST_F(StringsTest, AssignOfAnEmptyResultGivesAFiveByteEmptyBlock) {
