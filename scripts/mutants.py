@@ -241,7 +241,7 @@ def testdata_dir():
 
 def configure(tree):
     build = WORK / tree
-    if (build / "CMakeCache.txt").exists():
+    if (build / "build.ninja").exists():
         return build
     p = preset_settings(tree)
     cmd = ["cmake", "-S", str(COPY), "-B", str(build), "-DCMAKE_EXPORT_COMPILE_COMMANDS=ON",
@@ -511,12 +511,12 @@ def main():
     ap.add_argument("--sample", type=int, default=0, help="mutants per folder, drawn at random")
     ap.add_argument("--seed", type=int, default=1, help="seed of the sample")
     ap.add_argument("--quick", action="store_true", help="a fixed small sample of host-built code")
+    ap.add_argument("--host-only", action="store_true", help="only the code that builds on the host")
     ap.add_argument("--skip-tests", metavar="REGEX",
                     help="leave out the tests whose names match (say so with the figures)")
     ap.add_argument("--list", action="store_true", help="list the mutants without building them")
     ap.add_argument("-v", "--verbose", action="store_true", help="print each mutant's verdict")
     args = ap.parse_args()
-    args.host_only = False
     if args.quick:
         args.folders = args.folders or QUICK["folders"]
         args.sample, args.seed, args.host_only = QUICK["sample"], QUICK["seed"], True
