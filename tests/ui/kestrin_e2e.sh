@@ -158,7 +158,7 @@ run_case() {
       "$artifacts/kestrin_window_$name.png"
     echo "screenshot: $artifacts/kestrin_window_$name.png"
     read -r _ x y < <(grep '^client' <<<"$out")
-    import -window root -crop "330x100+${x}+${y}" +repage "$side/picture.ppm"
+    import -window root -crop "330x100+${x}+${y}" +repage -depth 8 "ppm:$side/picture.ppm"
     check picture_matches "$side/picture.ppm"
   else
     tr -d '\r' <"$side/probe.out"
