@@ -31,6 +31,7 @@ import shutil
 import signal
 import subprocess
 import sys
+import tempfile
 import time
 from pathlib import Path
 
@@ -320,15 +321,18 @@ def run_tests(build, names, timeout, env):
     """True when every test passes within the time-out."""
     regex = "^(" + "|".join(re.escape(n) for n in names) + ")$"
     cmd = ["nice", "-n", "10", "ctest", "--test-dir", str(build), "-R", regex, "--stop-on-failure"]
-    p = subprocess.Popen(cmd, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True,
-                         start_new_session=True, env=env)
-    try:
-        out, _ = p.communicate(timeout=timeout)
-    except subprocess.TimeoutExpired:
-        os.killpg(p.pid, signal.SIGKILL)
-        p.communicate()
-        return False, "timed out"
-    return p.returncode == 0, out
+    # Output to a file: a Windows test's wineserver could hold a pipe open.
+    with tempfile.TemporaryFile("w+") as out:
+        p = subprocess.Popen(cmd, stdout=out, stderr=subprocess.STDOUT, text=True,
+                             start_new_session=True, env=env)
+        try:
+            p.wait(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            os.killpg(p.pid, signal.SIGKILL)
+            p.wait()
+            return False, "timed out"
+        out.seek(0)
+        return p.returncode == 0, out.read()
 
 
 # --- Wine ----------------------------------------------------------------------
@@ -347,23 +351,30 @@ class Wine:
                   "if [ -z \"${DISPLAY:-}\" ] || [ -n \"${CI:-}\" ]; then "
                   "kestrin_private_display; echo \"XVFB=$kestrin_xvfb_pid\"; fi; "
                   "echo \"DISPLAY=$DISPLAY\"; echo \"WINEPREFIX=$WINEPREFIX\"")
-        p = subprocess.Popen(["bash", "-c", script], cwd=ROOT, env=self.env, stdout=subprocess.PIPE,
-                             stderr=subprocess.DEVNULL, text=True)
-        for line in p.stdout:
+        with tempfile.TemporaryFile("w+") as out:
+            subprocess.run(["bash", "-c", script], cwd=ROOT, env=self.env, stdout=out,
+                           stderr=subprocess.DEVNULL)
+            out.seek(0)
+            lines = out.read().splitlines()
+        for line in lines:
             k, _, v = line.strip().partition("=")
             if k == "XVFB" and v:
                 self.xvfb = int(v)
             elif k in ("DISPLAY", "WINEPREFIX"):
                 self.env[k] = v
-        p.wait()
         self.env.setdefault("WINEARCH", "win32")
         self.env.setdefault("WINEDEBUG", "-all")
         self.env.setdefault("WINEDLLOVERRIDES", "mscoree,mshtml,winemenubuilder.exe=")
-        run(["wineserver", "-p"], env=self.env)
-        run(["wine", "cmd", "/c", "exit"], env=self.env, stdin=subprocess.DEVNULL)
+        # Output away from pipes: the wineserver and Wine's services outlive
+        # the command that starts them and would hold a pipe open.
+        quiet = {"stdin": subprocess.DEVNULL, "stdout": subprocess.DEVNULL,
+                 "stderr": subprocess.DEVNULL, "env": self.env}
+        subprocess.run(["wineserver", "-p"], **quiet)
+        subprocess.run(["wine", "cmd", "/c", "exit"], **quiet)
 
     def stop(self):
-        run(["wineserver", "-k"], env=self.env)
+        subprocess.run(["wineserver", "-k"], env=self.env, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL)
         if self.xvfb:
             try:
                 os.kill(self.xvfb, signal.SIGTERM)
