@@ -229,6 +229,8 @@ TEST(IconDirectory, RefusesDirectoriesThatPointOutsideTheirData) {
          false},
         {"header declares more rows than the image holds",
          [](std::vector<uint8_t>& d) { kt::put32(d, 22 + 8, 4000); }, false},
+        {"header declares one row more than the image holds",
+         [](std::vector<uint8_t>& d) { kt::put32(d, 22 + 8, 2 * 17); }, false},
         {"header declares a huge width",
          [](std::vector<uint8_t>& d) { kt::put32(d, 22 + 4, 0x7FFFFFFF); }, false},
         {"cut inside the directory", [](std::vector<uint8_t>& d) { d.resize(12); }, true},
