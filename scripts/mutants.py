@@ -23,6 +23,7 @@ they are matched by file, original and mutant text, the line only guiding.
 """
 
 import argparse
+import fcntl
 import json
 import os
 import random
@@ -543,7 +544,14 @@ def main():
                           f"{m['mutant'].strip()}")
         return
     signal.signal(signal.SIGTERM, lambda *_: sys.exit("stopped"))
-    check(args)
+    # One check at a time: they share the source copy and the trees.
+    WORK.mkdir(parents=True, exist_ok=True)
+    with open(WORK / ".lock", "w") as lock:
+        try:
+            fcntl.flock(lock, fcntl.LOCK_EX | fcntl.LOCK_NB)
+        except OSError:
+            sys.exit("another mutation check is running in build/mutants")
+        check(args)
 
 
 if __name__ == "__main__":
