@@ -9,7 +9,7 @@ cache="$root/.cache"
 
 packages=(g++-mingw-w64-i686 wine wine32:i386 fonts-wine xvfb xauth xdotool cmake
           googletest libjpeg62-turbo-dev libjpeg-turbo-progs dpkg-dev x11-apps imagemagick
-          locales libgnutls30:i386 openssl python3 util-linux mount)
+          locales libgnutls30:i386 openssl python3 util-linux mount ninja-build)
 
 missing=()
 for p in "${packages[@]}"; do

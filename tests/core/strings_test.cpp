@@ -27,10 +27,14 @@ TEST_F(StringsTest, AppendAndAssignPopBackToTheMark) {
     assign(&v, mark);
     EXPECT_STREQ(v, "Kestrin tmp1");
     EXPECT_EQ(string_mark(), mark);
-    // Reassigning a shorter value reuses the variable.
-    append("x");
-    assign(&v, mark);
-    EXPECT_STREQ(v, "x");
+    // Reassigning reuses the variable's block: nothing more is held.
+    const size_t held = kt::heap_counts(string_heap).live;
+    for (const char* value : {"x", "a longer value than before"}) {
+        append(value);
+        assign(&v, mark);
+        EXPECT_STREQ(v, value);
+        EXPECT_EQ(kt::heap_counts(string_heap).live, held);
+    }
 }
 
 TEST_F(StringsTest, AssignOfAnEmptyResultGivesAFiveByteEmptyBlock) {
@@ -157,9 +161,12 @@ TEST_F(StringsTest, LongPathPrefixIsRemoved) {
 }
 
 TEST_F(StringsTest, AnOverlongProgramNameGivesTheEmptyString) {
-    std::string name = "/" + std::string(300, 'p');
-    posix_set_module_file_name(name.c_str());
-    EXPECT_STREQ(program_filename(string_mark()), "");
+    // MAX_PATH (260) counts the terminator: 259 characters are the most.
+    for (auto [length, kept] : {std::pair{259, true}, {260, false}, {300, false}}) {
+        std::string name = "/" + std::string(size_t(length) - 1, 'p');
+        posix_set_module_file_name(name.c_str());
+        EXPECT_EQ(program_filename(string_mark()), kept ? name : "") << length;
+    }
     posix_set_module_file_name(nullptr);
 }
 #endif

@@ -190,7 +190,9 @@ TEST_F(FileStreamTest, OpenFailuresLeaveNothingLive) {
     std::string missing = dir.file("missing.txt");
     EXPECT_EQ(open_file_read(0, missing.c_str()), 0);
     EXPECT_EQ(file_stream(0), nullptr);
+    const size_t blocks = kt::heap_counts().live;
     EXPECT_EQ(open_file_read(ANY_OBJECT, missing.c_str()), 0);
+    EXPECT_EQ(kt::heap_counts().live, blocks) << "the dynamic record is given back";
     EXPECT_EQ(open_file_read(0, nullptr), 0);
     EXPECT_EQ(create_file(0, dir.path.string().c_str()), 0); // a directory
     EXPECT_EQ(create_file(0, dir.file("no/such/dir/x").c_str()), 0);

@@ -116,6 +116,9 @@ TEST(BmpLayout, DescribesAWellFormedFileWithOrWithoutALength) {
     EXPECT_TRUE(parse_bmp(unsized.data(), LENGTH_NOT_GIVEN, &u));
     EXPECT_EQ(u.width, 5);
 
+    std::vector<uint8_t> narrow = bmp24(1, 1);
+    EXPECT_TRUE(parse_bmp(narrow.data(), int32_t(narrow.size()), &u)) << "one pixel wide";
+
     std::vector<uint8_t> top_down = bmp24(5, -3);
     bmp_layout b{};
     ASSERT_TRUE(parse_bmp(top_down.data(), int32_t(top_down.size()), &b));
@@ -264,6 +267,8 @@ TEST(IconDirectory, RefusesDirectoriesThatPointOutsideTheirData) {
          false},
         {"header declares more rows than the image holds",
          [](std::vector<uint8_t>& d) { kt::put32(d, 22 + 8, 4000); }, false},
+        {"header declares one row more than the image holds",
+         [](std::vector<uint8_t>& d) { kt::put32(d, 22 + 8, 2 * 17); }, false},
         {"header declares a huge width",
          [](std::vector<uint8_t>& d) { kt::put32(d, 22 + 4, 0x7FFFFFFF); }, false},
         {"cut inside the directory", [](std::vector<uint8_t>& d) { d.resize(12); }, true},

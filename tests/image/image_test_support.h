@@ -1,4 +1,4 @@
-// Helpers for the imaging tests: heap accounting, the reference decoding of
+// Helpers for the imaging tests: the reference decoding of
 // the window picture, and JPEG data made with libjpeg's own compressor.
 #pragma once
 
@@ -13,31 +13,6 @@
 #include "tests/support/test_support.h"
 
 namespace kt {
-
-// Live blocks of the main heap and, in the host build, every allocation
-// it ever made (on Windows the live count stands for both).
-struct HeapCounts {
-    size_t live = 0;
-    size_t allocations = 0;
-};
-
-inline HeapCounts heap_counts() {
-    HeapCounts c;
-#ifdef _WIN32
-    PROCESS_HEAP_ENTRY entry{};
-    HeapLock(main_heap);
-    while (HeapWalk(main_heap, &entry))
-        if (entry.wFlags & PROCESS_HEAP_ENTRY_BUSY) c.live++;
-    HeapUnlock(main_heap);
-    c.allocations = c.live;
-#else
-    SIZE_T live, allocations;
-    posix_heap_counts(main_heap, &live, &allocations);
-    c.live = live;
-    c.allocations = allocations;
-#endif
-    return c;
-}
 
 // A file of this build tree (made by the build), as this build's file
 // calls name it.

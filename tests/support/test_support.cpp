@@ -24,6 +24,24 @@ Runtime::~Runtime() {
     main_heap = nullptr;
 }
 
+HeapCounts heap_counts(HANDLE heap) {
+    HeapCounts c;
+#ifdef _WIN32
+    PROCESS_HEAP_ENTRY entry{};
+    HeapLock(heap);
+    while (HeapWalk(heap, &entry))
+        if (entry.wFlags & PROCESS_HEAP_ENTRY_BUSY) c.live++;
+    HeapUnlock(heap);
+    c.allocations = c.live;
+#else
+    SIZE_T live, allocations;
+    posix_heap_counts(heap, &live, &allocations);
+    c.live = live;
+    c.allocations = allocations;
+#endif
+    return c;
+}
+
 TempDir::TempDir() {
     static std::atomic<int> counter;
     auto base = std::filesystem::temp_directory_path();

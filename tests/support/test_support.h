@@ -26,6 +26,14 @@ struct TempDir {
     std::filesystem::path path;
 };
 
+// Live blocks of a heap and, in the host build, every allocation it ever
+// made (on Windows the live count stands for both).
+struct HeapCounts {
+    size_t live = 0;
+    size_t allocations = 0;
+};
+HeapCounts heap_counts(HANDLE heap = main_heap);
+
 std::string read_file(const std::string& path);
 void write_file(const std::string& path, const std::string& bytes);
 bool file_exists(const std::string& path);

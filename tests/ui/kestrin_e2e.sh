@@ -16,9 +16,11 @@
 # kestrin.log.
 # The texts are read back in UTF-16 and must be the Russian ones under any
 # locale: CTest runs the script under ru_RU.CP1251 and under C.UTF-8.
-#   kestrin_e2e.sh KESTRIN_EXE PROBE_EXE TESTDATA_DIR ARTIFACT_DIR SITE
+# The picture area of the window, read back from the screen, must match the
+# reference decoding of the picture (REFERENCE_PPM) within a small tolerance.
+#   kestrin_e2e.sh KESTRIN_EXE PROBE_EXE TESTDATA_DIR ARTIFACT_DIR SITE REFERENCE_PPM
 set -euo pipefail
-exe=$1 probe=$2 testdata=$3 artifacts=$4 site=$5
+exe=$1 probe=$2 testdata=$3 artifacts=$4 site=$5 reference=$6
 here=$(cd "$(dirname "$0")" && pwd)
 wine_run="$here/../../scripts/wine-run.sh"
 source "$here/../../scripts/wine-env.sh" # WINEPREFIX, where Wine keeps the user's folders
@@ -66,6 +68,27 @@ acp_fits_locale() {
     *.CP1251 | *.cp1251) [ "$1" = 1251 ] ;;
     *) [ -n "$1" ] && [ "$1" != 1251 ] ;;
   esac
+}
+
+# The screen's 330 x 100 picture area (a PPM) against the reference: every
+# sample within 8 of it.
+picture_matches() {
+  python3 - "$1" "$reference" <<'EOF'
+import re, sys
+def ppm(path):
+    data = open(path, "rb").read()
+    m = re.match(rb"P6\s+(\d+)\s+(\d+)\s+255\s", data)
+    if not m:
+        sys.exit(f"{path}: not a binary PPM")
+    return int(m.group(1)), int(m.group(2)), data[m.end():]
+shot, reference = ppm(sys.argv[1]), ppm(sys.argv[2])
+if shot[:2] != reference[:2]:
+    sys.exit(f"picture area {shot[:2]}, reference {reference[:2]}")
+off = [abs(a - b) for a, b in zip(shot[2], reference[2])]
+worst, count = max(off), sum(d > 8 for d in off)
+print(f"picture: largest difference {worst}, {count} samples beyond 8")
+sys.exit(1 if count else 0)
+EOF
 }
 
 # Waits, bounded (60 s or the given tenths of a second), for a background
@@ -148,7 +171,10 @@ run_case() {
   if [ "$box" != no ]; then
     check "$wine_run" "$probe" message "$box_title" "$box" </dev/null
   fi
-  if out=$("$wine_run" "$probe" check "$status" </dev/null 2>&1 | tr -d '\r'); then
+  # Through a file, not a pipe: a wineserver that the probe happens to start
+  # would hold a pipe open long after the probe ended.
+  if "$wine_run" "$probe" check "$status" </dev/null >"$side/probe.out" 2>&1; then
+    out=$(tr -d '\r' <"$side/probe.out")
     echo "$out"
     local ended=$EPOCHREALTIME # its decimal mark follows the locale
     LC_ALL=C awk -v a="${started/,/.}" -v b="${ended/,/.}" \
@@ -158,8 +184,11 @@ run_case() {
     import -window root -crop "${width}x${height}+${left}+${top}" +repage \
       "$artifacts/kestrin_window_$name.png"
     echo "screenshot: $artifacts/kestrin_window_$name.png"
+    read -r _ x y < <(grep '^client' <<<"$out")
+    import -window root -crop "330x100+${x}+${y}" +repage -depth 8 "ppm:$side/picture.ppm"
+    check picture_matches "$side/picture.ppm"
   else
-    echo "$out"
+    tr -d '\r' <"$side/probe.out"
     failures=$((failures + 1))
   fi
   check "$wine_run" "$probe" close </dev/null

@@ -139,6 +139,9 @@ int check(const std::wstring& expected) {
     SendMessageTimeoutA(main, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, TIMEOUT_MS, &answer);
     std::printf("frame %ld %ld %ld %ld\n", frame.left, frame.top, frame.right - frame.left,
                 frame.bottom - frame.top);
+    POINT origin{0, 0};
+    ClientToScreen(main, &origin);
+    std::printf("client %ld %ld\n", origin.x, origin.y);
     std::printf("acp %u\n", GetACP());
     return 0;
 }

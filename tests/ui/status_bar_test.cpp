@@ -275,6 +275,11 @@ TEST_F(StatusBarTest, LayoutRunsOnlyWhenTheSizeReallyChanged) {
     EXPECT_EQ(counts().first, 0) << "minimizing lays nothing out";
     ShowWindow(parent, SW_RESTORE);
     EXPECT_EQ(counts().first, 0) << "restored to the size of the last layout";
+    ShowWindow(parent, SW_MAXIMIZE);
+    EXPECT_EQ(counts(), std::make_pair(1, 1)) << "maximized: re-dock and lay out";
+    GetClientRect(bar, &rect);
+    EXPECT_EQ(parts(bar), (std::vector<int>{100, rect.right})) << "no size grip when maximized";
+    ShowWindow(parent, SW_RESTORE);
     SetWindowLongPtrA(bar, GWLP_WNDPROC, LONG_PTR(bar_replaced));
 }
 
@@ -332,12 +337,22 @@ TEST_F(StatusBarTest, OlderBarOfTheSameParentIsFreedAsItself) {
 
 TEST_F(StatusBarTest, DynamicBarIsNamedByItsRecord) {
     open_with_bar();
+    add_status_field(100);
     intptr_t n = create_status_bar(ANY_OBJECT, parent);
     ASSERT_NE(n, 0);
     EXPECT_EQ(status_bar_record(n), reinterpret_cast<StatusBarRecord*>(n));
     add_status_field(120);
     EXPECT_EQ(set_status_text(n, 0, "dyn", 4), 1);
     EXPECT_EQ(text_of(status_bar_record(n)->window, 0).first, L"\tdyn");
+    // Once destroyed, the dynamic bar is no longer the one fields go to, and
+    // a field for no bar changes nothing.
+    EXPECT_NE(free_status_bar(n), 0);
+    EXPECT_EQ(status_bar_record(n), nullptr);
+    for (int i = 0; i < 20; i++)
+        add_status_field(10 + i);
+    EXPECT_EQ(parts(bar), std::vector<int>{100});
+    EXPECT_EQ(status_bar_record(2)->count, 1);
+    EXPECT_TRUE(HeapValidate(main_heap, 0, nullptr));
 }
 
 TEST_F(StatusBarTest, VisualStylesFollowTheCommonControlsVersionAndTheme) {

@@ -58,6 +58,13 @@ TEST_F(WindowTest, ProgramWindowHasClientAreaOf330x120AtItsPositionAndStyle) {
     GetWindowTextA(h, title, sizeof title);
     EXPECT_STREQ(title, "Kestrin");
     EXPECT_EQ(class_of(h), "WindowClass_0");
+    // The class carries the program's icon, the arrow and the face colour.
+    HICON icon = LoadIconA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(1));
+    ASSERT_NE(icon, nullptr);
+    EXPECT_EQ(reinterpret_cast<HICON>(GetClassLongPtrA(h, GCLP_HICON)), icon);
+    EXPECT_EQ(reinterpret_cast<HCURSOR>(GetClassLongPtrA(h, GCLP_HCURSOR)),
+              LoadCursorA(nullptr, IDC_ARROW));
+    EXPECT_EQ(GetClassLongPtrA(h, GCLP_HBRBACKGROUND), COLOR_BTNFACE + 1);
     EXPECT_EQ(GetPropA(h, "VX_WindowID"), reinterpret_cast<HANDLE>(1));
     EXPECT_EQ(window_handle(0), h);
     EXPECT_EQ(window_record(0)->accelerator_count, 2);
@@ -83,6 +90,8 @@ const StyleCase STYLE_CASES[] = {
      WS_MINIMIZEBOX | WS_MAXIMIZEBOX, WS_EX_TOOLWINDOW, true},
     {"popup without caption bits keeps its style", int32_t(WS_POPUP | WS_BORDER),
      WS_POPUP | WS_BORDER, WS_DLGFRAME, 0, true},
+    {"maximize bit opens maximized", PROGRAM_FLAGS | WS_MAXIMIZE, WS_MAXIMIZE, 0, 0, true},
+    {"minimize bit opens minimized", PROGRAM_FLAGS | WS_MINIMIZE, WS_MINIMIZE, 0, 0, true},
 };
 
 TEST_F(WindowTest, FlagsGiveStylesAndTheClientSizeStaysExact) {
@@ -94,10 +103,16 @@ TEST_F(WindowTest, FlagsGiveStylesAndTheClientSizeStaysExact) {
         EXPECT_EQ(style & c.style_clear, 0u);
         EXPECT_EQ(DWORD(GetWindowLongA(h, GWL_EXSTYLE)) & WS_EX_TOOLWINDOW, c.ex_style);
         EXPECT_EQ(bool(IsWindowVisible(h)), c.visible);
+        EXPECT_EQ(bool(IsZoomed(h)), bool(c.flags & WS_MAXIMIZE));
+        EXPECT_EQ(bool(IsIconic(h)), bool(c.flags & WS_MINIMIZE));
+        EXPECT_EQ(window_record(1)->minimized_or_maximized,
+                  c.flags & (WS_MAXIMIZE | WS_MINIMIZE) ? 1 : 0);
         RECT client;
         GetClientRect(h, &client);
-        EXPECT_EQ(client.right, 330);
-        EXPECT_EQ(client.bottom, 120);
+        if (!(c.flags & (WS_MAXIMIZE | WS_MINIMIZE))) {
+            EXPECT_EQ(client.right, 330);
+            EXPECT_EQ(client.bottom, 120);
+        }
         EXPECT_EQ(close_window(1), 1);
         EXPECT_FALSE(IsWindow(h));
     }
