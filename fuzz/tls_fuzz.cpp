@@ -39,8 +39,8 @@ const std::string& target_path() {
     std::abort();
 }
 
-constexpr DWORD PROTOCOLS[] = {SP_PROT_TLS1_3_CLIENT, SP_PROT_TLS1_2_CLIENT,
-                               SP_PROT_TLS1_1_CLIENT, SP_PROT_TLS1_0_CLIENT};
+constexpr DWORD PROTOCOLS[] = {SP_PROT_TLS1_3_CLIENT, SP_PROT_TLS1_2_CLIENT, SP_PROT_TLS1_1_CLIENT,
+                               SP_PROT_TLS1_0_CLIENT};
 
 } // namespace
 
