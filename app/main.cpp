@@ -42,8 +42,7 @@ constexpr ObjectId MAIN_WINDOW = 0;
 constexpr ObjectId PICTURE = 1;
 constexpr ObjectId STATUS_BAR = 2;
 constexpr ObjectId PICTURE_GADGET = 0;
-// Caption, system menu, sizing border, minimize box.
-constexpr int32_t WINDOW_FLAGS = 0x00CE0000;
+constexpr int32_t WINDOW_FLAGS = WS_CAPTION | WS_SYSMENU | WS_THICKFRAME | WS_MINIMIZEBOX;
 constexpr int32_t STATUS_FIELD_WIDTH = 350;
 
 void start_libraries() {
