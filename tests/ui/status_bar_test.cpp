@@ -4,6 +4,7 @@
 #include <string>
 
 #include "app/status_text.h"
+#include "core/registry.h"
 #include "tests/ui/ui_fixture.h"
 
 #include <commctrl.h>
@@ -348,10 +349,26 @@ TEST_F(StatusBarTest, DynamicBarIsNamedByItsRecord) {
     // a field for no bar changes nothing.
     EXPECT_NE(free_status_bar(n), 0);
     EXPECT_EQ(status_bar_record(n), nullptr);
+    // The heap hands the freed record's block out again; whatever it then
+    // holds (here a live-looking copy of the other bar) is no bar of ours.
+    const size_t block_size = sizeof(DynamicBlock) + sizeof(StatusBarRecord);
+    std::vector<void*> taken;
+    StatusBarRecord* reused = nullptr;
+    for (int i = 0; i < 64 && !reused; i++) {
+        auto* b = static_cast<DynamicBlock*>(HeapAlloc(main_heap, 0, block_size));
+        if (!b) break;
+        taken.push_back(b);
+        if (handle_of(b + 1) == n) reused = reinterpret_cast<StatusBarRecord*>(b + 1);
+    }
+    ASSERT_NE(reused, nullptr) << "the heap gave the freed block back";
+    *reused = *status_bar_record(2);
     for (int i = 0; i < 20; i++)
         add_status_field(10 + i);
     EXPECT_EQ(parts(bar), std::vector<int>{100});
+    EXPECT_EQ(reused->count, 1);
     EXPECT_EQ(status_bar_record(2)->count, 1);
+    for (void* b : taken)
+        HeapFree(main_heap, 0, b);
     EXPECT_TRUE(HeapValidate(main_heap, 0, nullptr));
 }
 

@@ -1,6 +1,7 @@
 #include "tests/ui/ui_fixture.h"
 
 #include <algorithm>
+#include <cstdio>
 
 #include "ui/gadget_list.h"
 #include "ui/post_event_window.h"
@@ -8,7 +9,18 @@
 
 namespace kt {
 
+namespace {
+
+LONG WINAPI report_crash(EXCEPTION_POINTERS* e) {
+    std::fprintf(stderr, "crash: exception %08lx\n", e->ExceptionRecord->ExceptionCode);
+    return EXCEPTION_EXECUTE_HANDLER;
+}
+
+} // namespace
+
 void UiTest::SetUp() {
+    // A crash ends the test at once instead of waiting in the debugger.
+    SetUnhandledExceptionFilter(report_crash);
     ASSERT_TRUE(event_queue_start());
     ASSERT_TRUE(windows_start());
     ASSERT_TRUE(gadget_parent_start(nullptr));
