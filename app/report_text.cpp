@@ -43,9 +43,12 @@ const char* certificate_reason(TlsFailure f) {
         return REASON_CERTIFICATE_UNTRUSTED;
     case TlsFailure::certificate_name:
         return REASON_CERTIFICATE_NAME;
-    default:
-        return REASON_TLS;
+    case TlsFailure::none:
+    case TlsFailure::cancelled:
+    case TlsFailure::other:
+        break;
     }
+    return REASON_TLS;
 }
 
 // The code and phrase as the host sent them, "403 Forbidden".
@@ -101,10 +104,13 @@ void add_unavailable(Text& t, const DownloadReport& r, const char* site) {
         case TlsFailure::certificate_name:
             t.add("the server's certificate was issued to another server");
             return;
-        default:
-            t.add("no secure connection could be made");
-            return;
+        case TlsFailure::none:
+        case TlsFailure::cancelled:
+        case TlsFailure::other:
+            break;
         }
+        t.add("no secure connection could be made");
+        return;
     case DownloadStage::status:
         t.add("the server answered ");
         add_status(t, r);
@@ -120,7 +126,10 @@ void add_unavailable(Text& t, const DownloadReport& r, const char* site) {
     case DownloadStage::request:
         t.add("the request could not be made");
         return;
-    default:
+    case DownloadStage::send:
+    case DownloadStage::answer:
+    case DownloadStage::body:
+    case DownloadStage::cancelled:
         break;
     }
     if (too_slow(r))
@@ -136,9 +145,11 @@ const char* fault_words(ElementSetFault f) {
         return "a short or misshapen line";
     case ElementSetFault::checksum:
         return "a checksum that does not hold";
-    default:
-        return "catalogue numbers that differ";
+    case ElementSetFault::numbers_differ:
+    case ElementSetFault::none:
+        break;
     }
+    return "catalogue numbers that differ";
 }
 
 } // namespace
@@ -181,7 +192,9 @@ void box_text(const DownloadReport& r, const char* site, const char* first_line,
     case DownloadStage::body:
         reason = too_slow(r) ? REASON_SLOW : REASON_CUT;
         break;
-    default:
+    case DownloadStage::done:
+    case DownloadStage::request:
+    case DownloadStage::cancelled:
         return; // nothing the operator could act on
     }
     t.add("\n\n");
