@@ -240,20 +240,28 @@ start_in() {
   pid=$!
 }
 
-# A host that answers after 3 s; two starts 0.2 s apart. One asks and
-# writes; the other waits for it and finds the file fresh: one request.
-two_starts_case() {
-  local dir side first second
+# Sets up a case of its own: the program beside a previous file 3 hours old
+# (dir), a side folder (side) and the loopback host answering in MODE
+# (server_pid), ready. The caller declares dir, side and server_pid local.
+stale_station_case() {
   dir=$(mktemp -d)
   side=$(mktemp -d)
-  echo "== two_starts"
+  echo "== $1"
   cp "$exe" "$dir/kestrin.exe"
   cp "$previous" "$dir/norad_M2.txt"
   touch -d '3 hours ago' "$dir/norad_M2.txt"
-  python3 "$catalogue_host" "$port" slow "$entry" "$side/ready" "$side/requests" \
+  cp -p "$dir/norad_M2.txt" "$side/before.txt"
+  python3 "$catalogue_host" "$port" "$2" "$entry" "$side/ready" "$side/requests" \
     --tls "$KESTRIN_TEST_CERTS/localhost.pem" "$KESTRIN_TEST_CERTS/server.key" $((port + 1)) &
-  local server_pid=$!
+  server_pid=$!
   for _ in $(seq 100); do [ -e "$side/ready" ] && break; sleep 0.1; done
+}
+
+# A host that answers after 3 s; two starts 0.2 s apart. One asks and
+# writes; the other waits for it and finds the file fresh: one request.
+two_starts_case() {
+  local dir side server_pid first second
+  stale_station_case two_starts slow
   start_in "$dir"
   first=$pid
   sleep 0.2 # the second start, as a double double-click makes it
@@ -282,18 +290,8 @@ two_starts_case() {
 # within 1 s and is never taken for hung; closed, the program ends within
 # 2 s with exit code 0, the previous file intact and no tmp1.
 trickle_case() {
-  local dir side
-  dir=$(mktemp -d)
-  side=$(mktemp -d)
-  echo "== trickle_then_close"
-  cp "$exe" "$dir/kestrin.exe"
-  cp "$previous" "$dir/norad_M2.txt"
-  touch -d '3 hours ago' "$dir/norad_M2.txt"
-  cp -p "$dir/norad_M2.txt" "$side/before.txt"
-  python3 "$catalogue_host" "$port" trickle "$entry" "$side/ready" "$side/requests" \
-    --tls "$KESTRIN_TEST_CERTS/localhost.pem" "$KESTRIN_TEST_CERTS/server.key" $((port + 1)) &
-  local server_pid=$!
-  for _ in $(seq 100); do [ -e "$side/ready" ] && break; sleep 0.1; done
+  local dir side server_pid
+  stale_station_case trickle_then_close trickle
   start_in "$dir"
   for _ in $(seq 300); do [ -s "$side/requests" ] && break; sleep 0.1; done
   check test "$(cat "$side/requests")" = "$request_line"
