@@ -102,6 +102,8 @@ TEST(ReportText, LogLineTellsOutcomeAndDetail) {
     missing.download.body_bytes = 1234;
     WorkReport busy{};
     busy.busy = true;
+    WorkReport short_of_memory{};
+    short_of_memory.extract = ExtractResult::catalogue_unreadable;
     const struct Case {
         WorkOutcome outcome;
         WorkReport report;
@@ -125,6 +127,8 @@ TEST(ReportText, LogLineTellsOutcomeAndDetail) {
          "not-updated: the answer (1234 bytes) has no line with METEOR-M2 2"},
         {WorkOutcome::not_updated, busy,
          "not-updated: another start was still at work, nothing asked"},
+        {WorkOutcome::not_updated, short_of_memory,
+         "not-updated: memory ran short while the answer was read"},
         {WorkOutcome::cancelled, WorkReport{},
          "cancelled: the window was closed while the work ran"},
     };
