@@ -193,9 +193,22 @@ def read_equivalents():
     return entries
 
 
+def mutant_key(mutant):
+    return (mutant["file"], mutant["original"].strip(), mutant["mutant"].strip())
+
+
 def is_equivalent(mutant, entries):
-    key = (mutant["file"], mutant["original"].strip(), mutant["mutant"].strip())
-    return key in entries
+    return mutant_key(mutant) in entries
+
+
+def read_mutant_list(path):
+    """Mutants named as the survivors are printed: "file:line: original -> mutant"."""
+    keys = set()
+    for raw in Path(path).read_text().splitlines():
+        m = re.match(r"^\s*(\S+?):(\d+): (.*) -> (.*)$", raw)
+        if m:
+            keys.add((m.group(1), m.group(3).strip(), m.group(4).strip()))
+    return keys
 
 
 # --- Build trees ---------------------------------------------------------------
@@ -412,9 +425,11 @@ def check(args):
         for folder in args.folders:
             mutants = []
             for rel in product_files(folder):
-                if rel in built_by:
+                if rel in built_by and (not args.files or rel in args.files):
                     text = (COPY / rel).read_text(encoding="latin-1")
                     mutants += file_mutants(rel, text)
+            if args.only is not None:
+                mutants = [m for m in mutants if mutant_key(m) in args.only]
             if args.sample and len(mutants) > args.sample:
                 mutants = random.Random(f"{rng_seed}:{folder}").sample(mutants, args.sample)
                 mutants.sort(key=lambda m: (m["file"], m["line"], m["mutant"]))
@@ -469,6 +484,7 @@ def check(args):
             wine.stop()
 
     print_report(results, survivors, args, time.time() - started)
+    (WORK / "survivors.txt").write_text("".join(s + "\n" for s in survivors))
 
 
 def try_mutant(m, build, tests, outputs, seconds, env):
@@ -519,7 +535,8 @@ def print_report(results, survivors, args, seconds):
 
 def main():
     ap = argparse.ArgumentParser(description=__doc__.split("\n")[0])
-    ap.add_argument("folders", nargs="*", help="product folders (all by default)")
+    ap.add_argument("folders", nargs="*",
+                    help="product folders, or single files in them (all folders by default)")
     ap.add_argument("--sample", type=int, default=0, help="mutants per folder, drawn at random")
     ap.add_argument("--seed", type=int, default=1, help="seed of the sample")
     ap.add_argument("--quick", action="store_true", help="a fixed small sample of host-built code")
@@ -527,8 +544,15 @@ def main():
     ap.add_argument("--skip-tests", metavar="REGEX",
                     help="leave out the tests whose names match (say so with the figures)")
     ap.add_argument("--list", action="store_true", help="list the mutants without building them")
+    ap.add_argument("--only", metavar="FILE",
+                    help="only the mutants FILE names, one per line as survivors are printed "
+                         "(the last run's are in build/mutants/survivors.txt)")
     ap.add_argument("-v", "--verbose", action="store_true", help="print each mutant's verdict")
     args = ap.parse_args()
+    args.only = read_mutant_list(args.only) if args.only else None
+    args.files = {f for f in args.folders if f.endswith(".cpp")}
+    args.folders = list(dict.fromkeys(f.split("/")[0] if f.endswith(".cpp") else f
+                                      for f in args.folders))
     if args.quick:
         args.folders = args.folders or QUICK["folders"]
         args.sample, args.seed, args.host_only = QUICK["sample"], QUICK["seed"], True
@@ -539,6 +563,8 @@ def main():
     if args.list:
         for f in args.folders:
             for rel in product_files(f):
+                if args.files and rel not in args.files:
+                    continue
                 for m in file_mutants(rel, (ROOT / rel).read_text(encoding="latin-1")):
                     print(f"{m['file']}:{m['line']}: [{m['op']}] {m['original'].strip()} -> "
                           f"{m['mutant'].strip()}")
