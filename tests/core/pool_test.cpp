@@ -30,24 +30,31 @@ TEST_F(PoolTest, SlotSizeIsTheBlockPlusAWordRoundedUp) {
 }
 
 // A chunk of the largest capacity must have a byte size that fits 31 bits:
-// in a 32-bit build 16 slots of 256 MiB would wrap to a few bytes.
-TEST_F(PoolTest, PoolsWhoseChunksWouldPassTwoGigabytesAreRefused) {
+// in a 32-bit build 16 slots of 256 MiB would wrap to a few bytes. Sizes
+// and capacities out of range are refused too.
+TEST_F(PoolTest, PoolsOutOfRangeOrWhoseChunksWouldPassTwoGigabytesAreRefused) {
     struct Case {
-        int32_t block_size, max_capacity;
+        int32_t block_size, min_capacity, max_capacity;
         bool made;
     };
     const int32_t header = int32_t(sizeof(PoolChunk));
     const Case cases[] = {
-        {INT32_MAX, 1, false},
-        {INT32_MAX - 2 * word, 1, false},
-        {0x10000000, 16, false},
-        {0x7FFF0000 / 256, 256, true},
-        {INT32_MAX - header - 2 * word + 1, 1, true},
-        {INT32_MAX - header - 2 * word + 2, 1, false},
+        {INT32_MAX, 1, 1, false},
+        {INT32_MAX - 2 * word, 1, 1, false},
+        {0x10000000, 1, 16, false},
+        {0x7FFF0000 / 256, 1, 256, true},
+        {INT32_MAX - header - 2 * word + 1, 1, 1, true},
+        {INT32_MAX - header - 2 * word + 2, 1, 1, false},
+        {-1, 1, 1, false},
+        {0, 1, 1, true},
+        {8, 0, 1, false},
+        {8, 2, 1, false},
+        {8, 2, 2, true},
     };
     for (const Case& c : cases) {
-        BlockPool* p = pool_create(c.block_size, 1, c.max_capacity);
-        EXPECT_EQ(p != nullptr, c.made) << c.block_size << " x " << c.max_capacity;
+        BlockPool* p = pool_create(c.block_size, c.min_capacity, c.max_capacity);
+        EXPECT_EQ(p != nullptr, c.made)
+            << c.block_size << " x " << c.min_capacity << ".." << c.max_capacity;
         if (p) {
             EXPECT_LE(int64_t(header) + int64_t(c.max_capacity) * p->slot_size, INT32_MAX);
         }
@@ -91,6 +98,7 @@ TEST_F(PoolTest, ReleaseFromAFullChunkMovesItToAvailableAndReusesTheSlot) {
 }
 
 TEST_F(PoolTest, AChunkIsFreedWhenItsLastBlockReturns) {
+    pool_free(pool, nullptr); // nothing to give back
     void* a = pool_alloc(pool);
     void* b = pool_alloc(pool);
     pool_free(pool, a);
@@ -108,7 +116,7 @@ TEST_F(PoolTest, ChunkSizesFollowThePoolsSize) {
     // chunk's capacity together with the pool size it was made at.
     std::vector<std::pair<int32_t, int32_t>> made; // (total before, capacity)
     std::vector<void*> blocks;
-    while (pool->total_slots < 4096 + 256) {
+    while (pool->total_slots < 4096 + 512) {
         int32_t before = pool->total_slots;
         blocks.push_back(pool_alloc(pool));
         if (pool->total_slots != before) made.emplace_back(before, pool->total_slots - before);

@@ -2,8 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include "core/pool.h"
 #include "core/registry.h"
 #include "tests/support/test_support.h"
+#ifndef _WIN32
+#include "platform/faults.h"
+#endif
 
 namespace {
 
@@ -62,12 +66,22 @@ TEST_F(RegistryTest, GrowsToNumberPlusStep) {
 // allocation: in a 32-bit build the table's size would wrap (0x40000000
 // minus the step to 0 bytes) and the slot would be written out of bounds.
 TEST_F(RegistryTest, NumbersBeyondAnyTableAreRefused) {
+    const ObjectId first_refused = INT32_MAX / int32_t(sizeof(void*)) - 16 + 1;
+#ifndef _WIN32
+    // Refused before any allocation is tried; one number lower, the table
+    // (2 GiB less a slot) is asked for (and made to fail here).
+    posix_fail_nth(FaultCall::heap_alloc, 1);
+    EXPECT_EQ(registry_obtain(things, first_refused), nullptr);
+    EXPECT_EQ(posix_calls_made(FaultCall::heap_alloc), 0u);
+    EXPECT_EQ(registry_obtain(things, first_refused - 1), nullptr);
+    EXPECT_EQ(posix_calls_made(FaultCall::heap_alloc), 1u);
+    posix_fail_nth(FaultCall::heap_alloc, 0);
+#endif
     // A small fixed heap, so that a table asked for in earnest fails too.
     HANDLE growable = main_heap;
     main_heap = HeapCreate(0, 0, 65536);
     ASSERT_NE(main_heap, nullptr);
     things = registry_create(sizeof(Thing), 16, release_thing);
-    const ObjectId first_refused = INT32_MAX / int32_t(sizeof(void*)) - 16 + 1;
     for (ObjectId n : {ObjectId(0x40000000 - 16), ObjectId(0x40000000), ObjectId(0x7FFFFFFF - 16),
                        first_refused}) {
         EXPECT_EQ(registry_obtain(things, n), nullptr) << n;
@@ -108,6 +122,7 @@ TEST_F(RegistryTest, ForeignAndOutOfRangeValuesAreIgnored) {
     Thing outsider{1, 0};
     EXPECT_EQ(registry_lookup(things, -5), nullptr);
     EXPECT_EQ(registry_lookup(things, 1000), nullptr);
+    EXPECT_EQ(registry_lookup(things, things->capacity), nullptr); // one past the table
     EXPECT_EQ(registry_lookup(things, handle_of(&outsider)), nullptr);
     registry_release(things, -5);
     registry_release(things, 1000);
@@ -149,7 +164,42 @@ TEST_F(RegistryTest, EnumerationSkipsDeadNumbersAndSurvivesReleaseOfTheCurrentRe
     }
     EXPECT_EQ(seen, all);
     EXPECT_EQ(registry_first(things, &id), nullptr);
+    // Releasing the record that comes next skips it.
+    a = make(ANY_OBJECT, 6);
+    b = make(ANY_OBJECT, 7);
+    Thing* c = make(ANY_OBJECT, 8);
+    seen.clear();
+    for (void* r = registry_first(things, &id); r; r = registry_next(things, &id)) {
+        seen.push_back(id);
+        if (r == a) release_thing(handle_of(b));
+    }
+    EXPECT_EQ(seen, (std::vector<ObjectId>{handle_of(a), handle_of(c)}));
 }
+
+#ifndef _WIN32
+// Memory that runs short takes no number and moves no record.
+TEST_F(RegistryTest, ObtainingWithoutMemoryChangesNothing) {
+    Thing* kept = make(3, 8);
+    for (ObjectId n : {ObjectId(40), ObjectId(5), ANY_OBJECT}) {
+        posix_fail_nth(FaultCall::heap_alloc, 1);
+        EXPECT_EQ(registry_obtain(things, n), nullptr) << n;
+    }
+    for (uint32_t k : {1u, 2u}) { // the registry, then its table
+        posix_fail_nth(FaultCall::heap_alloc, k);
+        EXPECT_EQ(registry_create(sizeof(Thing), 16, release_thing), nullptr) << k;
+    }
+    posix_fail_nth(FaultCall::heap_alloc, 1);
+    EXPECT_EQ(pool_create(8, 1, 1), nullptr);
+    posix_fail_nth(FaultCall::heap_alloc, 0);
+    EXPECT_EQ(things->capacity, 16);
+    EXPECT_EQ(registry_lookup(things, 5), nullptr);
+    EXPECT_EQ(things->dynamic_list, nullptr);
+    EXPECT_EQ(registry_lookup(things, 3), kept);
+    EXPECT_EQ(kept->value, 8);
+    make(40, 1);
+    EXPECT_EQ(things->capacity, 56);
+}
+#endif
 
 TEST(DynamicList, AddPutsNewestAtHeadAndRemoveUnlinksAnyPosition) {
     kt::Runtime runtime;

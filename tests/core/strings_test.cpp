@@ -5,6 +5,9 @@
 
 #include "core/strings.h"
 #include "tests/support/test_support.h"
+#ifndef _WIN32
+#include "platform/faults.h"
+#endif
 
 namespace {
 
@@ -168,6 +171,28 @@ TEST_F(StringsTest, AnOverlongProgramNameGivesTheEmptyString) {
         EXPECT_EQ(program_filename(string_mark()), kept ? name : "") << length;
     }
     posix_set_module_file_name(nullptr);
+}
+
+// Memory that runs short loses no byte already held: the buffer, its length
+// and a variable's value stay as they were.
+TEST_F(StringsTest, TextThatFindsNoMemoryLeavesEverythingAsItWas) {
+    append("kept");
+    StringVar v = nullptr;
+    append("old value");
+    assign(&v, 4);
+    const std::string big(20000, 'b');
+    posix_fail_nth(FaultCall::heap_alloc, 1);
+    EXPECT_EQ(reserve(int32_t(big.size()), 4), nullptr);
+    posix_fail_nth(FaultCall::heap_alloc, 1);
+    append(big.c_str());
+    EXPECT_EQ(string_mark(), 4);
+    EXPECT_EQ(std::string(string_at(0), 4), "kept");
+    append("new value");
+    posix_fail_nth(FaultCall::heap_alloc, 1);
+    assign(&v, 4);
+    posix_fail_nth(FaultCall::heap_alloc, 0);
+    EXPECT_STREQ(v, "old value");
+    EXPECT_EQ(string_mark(), 4);
 }
 #endif
 

@@ -289,6 +289,27 @@ TEST_F(FileStreamTest, AFailedFlushShowsInTheWriteThatCausedIt) {
     EXPECT_LT(write_line(0, line.c_str()), 3002);
     posix_fail_nth(FaultCall::write_file, 0);
     EXPECT_EQ(close_file(0), 1);
+    // A line longer than the buffer goes straight out after the buffer: when
+    // that write fails, none of the line is taken, only its line end (still
+    // buffered).
+    ASSERT_NE(create_file(0, path.c_str()), 0);
+    posix_fail_nth(FaultCall::write_file, 2);
+    EXPECT_EQ(write_line(0, std::string(5000, 'y').c_str()), 2);
+    posix_fail_nth(FaultCall::write_file, 0);
+    EXPECT_EQ(close_file(0), 1);
+}
+
+// A read that fails (a disk error) ends the data there: no byte is made up.
+TEST_F(FileStreamTest, AFailedReadEndsTheData) {
+    const std::string path = dir.file("bad.txt");
+    kt::write_file(path, "METEOR-M2 2\r\n");
+    ASSERT_NE(open_file_read(0, path.c_str()), 0);
+    posix_fail_from(FaultCall::read_file, 1);
+    const int32_t mark = string_mark();
+    EXPECT_STREQ(read_line(0, mark), "");
+    EXPECT_EQ(file_at_end(0), 1);
+    posix_fail_nth(FaultCall::read_file, 0);
+    close_file(0);
 }
 
 // When the string buffer cannot grow, no line is handed out, neither at the
