@@ -49,9 +49,8 @@ char* reserve(int32_t n, int32_t mark) {
     return t.buffer + mark;
 }
 
-int32_t give_back(int32_t n) {
+void give_back(int32_t n) {
     temp_strings.length -= n;
-    return temp_strings.length;
 }
 
 void append(const char* s) {

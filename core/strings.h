@@ -36,7 +36,8 @@ inline char* string_at(int32_t mark) {
 // or the mark is out of range or the buffer cannot grow (memory exhausted);
 // the buffer is then unchanged.
 char* reserve(int32_t n, int32_t mark);
-int32_t give_back(int32_t n);
+// Gives back the last n bytes of the buffer.
+void give_back(int32_t n);
 // Appends s (not itself inside the buffer) at the current length.
 void append(const char* s);
 // Copies the bytes from the mark to the length into the variable's block and

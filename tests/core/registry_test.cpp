@@ -141,6 +141,11 @@ TEST_F(RegistryTest, ReleaseAllGoesByRisingNumberThenOldestDynamicFirst) {
     registry_release_all(things);
     EXPECT_EQ(released, (std::vector<ObjectId>{0, 10, handle_of(older), handle_of(newer)}));
     EXPECT_EQ(things->dynamic_list, nullptr);
+    // A registry with no release routine has nothing to call.
+    ObjectRegistry* plain = registry_create(sizeof(Thing), 4, nullptr);
+    ASSERT_NE(plain, nullptr);
+    static_cast<Thing*>(registry_obtain(plain, 1))->live = 1;
+    registry_release_all(plain);
 }
 
 TEST_F(RegistryTest, EnumerationSkipsDeadNumbersAndSurvivesReleaseOfTheCurrentRecord) {
@@ -217,6 +222,7 @@ TEST(DynamicList, AddPutsNewestAtHeadAndRemoveUnlinksAnyPosition) {
     EXPECT_EQ(head->newer, nullptr);
     list_remove(&head, a);
     EXPECT_EQ(head, nullptr);
+    list_remove(&head, nullptr); // nothing to remove
 }
 
 TEST(StateBlock, IsZeroedAndPassedToItsInitialiser) {

@@ -15,9 +15,14 @@ struct StringsTest : ::testing::Test {
     kt::Runtime runtime;
 };
 
-TEST_F(StringsTest, EngineStartsWithASixteenByteBuffer) {
-    EXPECT_EQ(temp_strings.capacity, 16);
-    EXPECT_EQ(temp_strings.length, 0);
+// Text left at the end is gone: a new engine holds the empty string.
+TEST_F(StringsTest, AnEngineStartsEmptyEvenAfterAnEarlierOneHeldText) {
+    append("left over");
+    string_engine_end();
+    EXPECT_EQ(string_mark(), 0);
+    ASSERT_TRUE(string_engine_start());
+    EXPECT_EQ(string_mark(), 0);
+    EXPECT_STREQ(string_at(0), "");
 }
 
 TEST_F(StringsTest, AppendAndAssignPopBackToTheMark) {
@@ -46,6 +51,11 @@ TEST_F(StringsTest, AssignOfAnEmptyResultGivesAFiveByteEmptyBlock) {
     ASSERT_NE(v, nullptr);
     EXPECT_STREQ(v, "");
     EXPECT_EQ(HeapSize(string_heap, 0, v), 5u);
+    // A mark past the text holds nothing either.
+    append("abc");
+    assign(&v, 0);
+    assign(&v, string_mark() + 3);
+    EXPECT_STREQ(v, "");
 }
 
 TEST_F(StringsTest, AppendOfNullOnlyTerminates) {
@@ -68,6 +78,10 @@ TEST_F(StringsTest, ReserveTestsTheLengthNotTheMark) {
     // Room for 2 bytes at mark 0 would fit, but 10 + 2 is not below 16 - 4.
     reserve(2, 0);
     EXPECT_EQ(temp_strings.capacity, 10 + 2 + 16384);
+    EXPECT_EQ(string_mark(), 2);
+    // A mark past the length, or a buffer that would pass 2 GiB: nothing.
+    EXPECT_EQ(reserve(1, 3), nullptr);
+    EXPECT_EQ(reserve(INT32_MAX - 100, 0), nullptr);
     EXPECT_EQ(string_mark(), 2);
 }
 
@@ -160,6 +174,8 @@ TEST_F(StringsTest, LongPathPrefixIsRemoved) {
     const int32_t mark = string_mark();
     EXPECT_STREQ(program_filename(mark), "D:\\Tools\\Tle\\fetch.exe");
     EXPECT_STREQ(get_path_part(string_at(mark), mark), "D:\\Tools\\Tle\\");
+    posix_set_module_file_name("\\\\?\\");
+    EXPECT_STREQ(program_filename(string_mark()), "");
     posix_set_module_file_name(nullptr);
 }
 
@@ -190,6 +206,9 @@ TEST_F(StringsTest, TextThatFindsNoMemoryLeavesEverythingAsItWas) {
     append("new value");
     posix_fail_nth(FaultCall::heap_alloc, 1);
     assign(&v, 4);
+    temp_strings.capacity = temp_strings.length + 5; // the name must grow the buffer
+    posix_fail_nth(FaultCall::heap_alloc, 1);
+    EXPECT_EQ(program_filename(string_mark()), nullptr);
     posix_fail_nth(FaultCall::heap_alloc, 0);
     EXPECT_STREQ(v, "old value");
     EXPECT_EQ(string_mark(), 4);
