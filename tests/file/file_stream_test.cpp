@@ -196,6 +196,12 @@ TEST_F(FileStreamTest, OpenFailuresLeaveNothingLive) {
     EXPECT_EQ(open_file_read(0, nullptr), 0);
     EXPECT_EQ(create_file(0, dir.path.string().c_str()), 0); // a directory
     EXPECT_EQ(create_file(0, dir.file("no/such/dir/x").c_str()), 0);
+#ifndef _WIN32
+    // No memory for a dynamic file's record.
+    posix_fail_nth(FaultCall::heap_alloc, 1);
+    EXPECT_EQ(create_file(ANY_OBJECT, missing.c_str()), 0);
+    posix_fail_nth(FaultCall::heap_alloc, 0);
+#endif
     EXPECT_FALSE(kt::file_exists(missing));
 }
 
