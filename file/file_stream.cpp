@@ -31,9 +31,14 @@ intptr_t open_stream(ObjectId n, const char* name, bool create) {
     if (create) {
         h = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
                         FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (h == INVALID_HANDLE_VALUE)
+        if (h == INVALID_HANDLE_VALUE) {
+            const DWORD refused = GetLastError();
             h = CreateFileA(name, GENERIC_WRITE, FILE_SHARE_READ, nullptr, TRUNCATE_EXISTING, 0,
                             nullptr);
+            // The fallback finds no file where none could be made: the
+            // first refusal says why.
+            if (h == INVALID_HANDLE_VALUE) SetLastError(refused);
+        }
     } else {
         h = CreateFileA(name, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                         FILE_ATTRIBUTE_NORMAL, nullptr);

@@ -1,5 +1,7 @@
 #include "platform/faults.h"
 
+#include <cerrno>
+
 namespace {
 
 struct Switch {
@@ -26,5 +28,28 @@ uint32_t posix_calls_made(FaultCall call) {
 bool posix_fault(FaultCall call) {
     Switch& s = switches[uint32_t(call)];
     ++s.made;
-    return s.fail_at != 0 && (s.onward ? s.made >= s.fail_at : s.made == s.fail_at);
+    if (s.fail_at == 0 || (s.onward ? s.made < s.fail_at : s.made != s.fail_at)) return false;
+    // The error the real failure leaves for GetLastError: access denied for
+    // a file that cannot be made or removed, a full disk for writes, the
+    // file held by a reader for a move.
+    switch (call) {
+    case FaultCall::heap_alloc:
+        errno = ENOMEM;
+        break;
+    case FaultCall::create_file:
+    case FaultCall::delete_file:
+        errno = EACCES;
+        break;
+    case FaultCall::read_file:
+        errno = EIO;
+        break;
+    case FaultCall::write_file:
+    case FaultCall::flush_file:
+        errno = ENOSPC;
+        break;
+    case FaultCall::move_file:
+        errno = EBUSY;
+        break;
+    }
+    return true;
 }

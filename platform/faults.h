@@ -23,5 +23,6 @@ void posix_fail_nth(FaultCall call, uint32_t k);
 void posix_fail_from(FaultCall call, uint32_t k);
 // The calls of that kind made since it was last armed.
 uint32_t posix_calls_made(FaultCall call);
-// Called by each switched function: true when this call is to fail.
+// Called by each switched function: true when this call is to fail, with
+// errno set as the real failure would leave it.
 bool posix_fault(FaultCall call);

@@ -264,6 +264,29 @@ void ExitProcess(UINT code) {
     std::exit(int(code));
 }
 
+void SetLastError(DWORD error) {
+    switch (error) {
+    case 2:
+        errno = ENOENT;
+        break;
+    case 3:
+        errno = ENOTDIR;
+        break;
+    case 5:
+        errno = EACCES;
+        break;
+    case 32:
+        errno = EBUSY;
+        break;
+    case 112:
+        errno = ENOSPC;
+        break;
+    default:
+        errno = error ? EIO : 0;
+        break;
+    }
+}
+
 DWORD GetLastError() {
     switch (errno) {
     case ENOENT:

@@ -97,6 +97,7 @@ BOOL SetFileTime(HANDLE file, const FILETIME* creation, const FILETIME* access,
 // C library's errno: 2 no such file, 3 no such path, 5 access denied, 32 in
 // use, 112 disk full; 31 (a device error) for any other.
 DWORD GetLastError();
+void SetLastError(DWORD error);
 
 // Process and module
 HMODULE GetModuleHandleA(LPCSTR name);

@@ -115,16 +115,19 @@ TEST_F(ExtractTest, UnwritableOutputIsReported) {
 // A full disk, a failed flush or a failed move: the previous file stands and
 // the new one is gone; the result does not claim the set was written.
 TEST_F(ExtractTest, FailedReplacementKeepsThePreviousFile) {
-    for (FaultCall call : {FaultCall::create_file, FaultCall::write_file, FaultCall::flush_file,
-                           FaultCall::move_file}) {
+    // With the system's reason: access denied, a full disk, a held file.
+    for (auto [call, error] : {std::pair{FaultCall::create_file, 5u}, {FaultCall::write_file, 112u},
+                               {FaultCall::flush_file, 112u}, {FaultCall::move_file, 32u}}) {
         kt::write_file(catalogue, "METEOR-M2 2\r\n" + line1 + "\r\n" + line2 + "\r\n");
         kt::write_file(output, "previous elements\r\n");
         // The catalogue is opened first: the output's create is the second.
         posix_fail_nth(call, call == FaultCall::create_file ? 2 : 1);
-        EXPECT_EQ(extract_element_set(catalogue.c_str(), output.c_str()),
+        ExtractDetail detail{};
+        EXPECT_EQ(extract_element_set(catalogue.c_str(), output.c_str(), &detail),
                   ExtractResult::output_unwritable)
             << int(call);
         posix_fail_nth(call, 0);
+        EXPECT_EQ(detail.system_error, error) << int(call);
         EXPECT_EQ(kt::read_file(output), "previous elements\r\n");
         EXPECT_FALSE(kt::file_exists(output + REPLACEMENT_SUFFIX));
         EXPECT_EQ(file_stream(OUTPUT_FILE), nullptr);

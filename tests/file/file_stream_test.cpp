@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -201,6 +202,12 @@ TEST_F(FileStreamTest, OpenFailuresLeaveNothingLive) {
     posix_fail_nth(FaultCall::heap_alloc, 1);
     EXPECT_EQ(create_file(ANY_OBJECT, missing.c_str()), 0);
     posix_fail_nth(FaultCall::heap_alloc, 0);
+    // A file that may not be made: the reason is the refusal, not the
+    // fallback's finding no file to empty.
+    posix_fail_nth(FaultCall::create_file, 1);
+    EXPECT_EQ(create_file(0, missing.c_str()), 0);
+    EXPECT_EQ(GetLastError(), 5u);
+    posix_fail_nth(FaultCall::create_file, 0);
 #endif
     EXPECT_FALSE(kt::file_exists(missing));
 }
@@ -258,6 +265,26 @@ TEST_F(FileStreamTest, OthersMayReadButNotWriteAnOpenFile) {
     if (writer != INVALID_HANDLE_VALUE) CloseHandle(writer);
 }
 #endif
+
+// Reads of any size, across buffer loads and past the end, give the file's
+// bytes in order.
+TEST_F(FileStreamTest, ReadsOfAnySizeGiveTheBytesInOrder) {
+    std::string bytes;
+    for (int i = 0; i < 13000; i++)
+        bytes += char('a' + i % 23);
+    const std::string path = dir.file("pieces.bin");
+    kt::write_file(path, bytes);
+    ASSERT_NE(open_file_read(0, path.c_str()), 0);
+    std::string got;
+    for (int32_t n : {1, 7, 9000, 100, 0, 3, 4096}) {
+        std::string piece(size_t(n), '#');
+        const int32_t read = buffered_read(file_stream(0), piece.data(), n);
+        EXPECT_EQ(read, std::min<int32_t>(n, int32_t(bytes.size() - got.size()))) << n;
+        got += piece.substr(0, size_t(read));
+    }
+    EXPECT_EQ(got, bytes);
+    close_file(0);
+}
 
 // With no buffer to be had the file works byte by byte, with the same results.
 TEST_F(FileStreamTest, UnbufferedFilesReadAndWriteTheSameBytes) {
