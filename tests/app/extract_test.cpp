@@ -116,8 +116,10 @@ TEST_F(ExtractTest, UnwritableOutputIsReported) {
 // the new one is gone; the result does not claim the set was written.
 TEST_F(ExtractTest, FailedReplacementKeepsThePreviousFile) {
     // With the system's reason: access denied, a full disk, a held file.
-    for (auto [call, error] : {std::pair{FaultCall::create_file, 5u}, {FaultCall::write_file, 112u},
-                               {FaultCall::flush_file, 112u}, {FaultCall::move_file, 32u}}) {
+    for (auto [call, error] : {std::pair{FaultCall::create_file, 5u},
+                               {FaultCall::write_file, 112u},
+                               {FaultCall::flush_file, 112u},
+                               {FaultCall::move_file, 32u}}) {
         kt::write_file(catalogue, "METEOR-M2 2\r\n" + line1 + "\r\n" + line2 + "\r\n");
         kt::write_file(output, "previous elements\r\n");
         // The catalogue is opened first: the output's create is the second.
