@@ -8,6 +8,9 @@
 
 #include "app/station_log.h"
 #include "tests/support/test_support.h"
+#ifndef _WIN32
+#include "platform/faults.h"
+#endif
 
 namespace {
 
@@ -94,6 +97,32 @@ TEST(StationLog, ALogThatCannotBeWrittenStaysAsItWas) {
     EXPECT_FALSE(append_log_line(log.c_str(), "lost"));
     EXPECT_EQ(kt::read_file(log), "earlier\r\n");
     EXPECT_FALSE(append_log_line(dir.file("no such folder/kestrin.log").c_str(), "lost"));
+#ifndef _WIN32
+    // Any one call that fails (memory, open, read, write, flush, move): the
+    // log stays as it was and nothing is left beside it.
+    const std::string other = dir.file("other.log");
+    for (FaultCall call : {FaultCall::heap_alloc, FaultCall::create_file, FaultCall::read_file,
+                           FaultCall::write_file, FaultCall::flush_file, FaultCall::move_file}) {
+        for (uint32_t k = 1; k < 20; k++) {
+            kt::write_file(other, "earlier\r\n");
+            posix_fail_nth(call, k);
+            const bool added = append_log_line(other.c_str(), "line");
+            const bool failed = posix_calls_made(call) >= k;
+            posix_fail_nth(call, 0);
+            const std::string bytes = kt::read_file(other);
+            EXPECT_EQ(added, !failed) << int(call) << " " << k;
+            if (failed) {
+                EXPECT_EQ(bytes, "earlier\r\n") << int(call) << " " << k;
+            }
+            EXPECT_FALSE(kt::file_exists(other + ".new")) << int(call) << " " << k;
+            if (!failed) {
+                EXPECT_EQ(bytes.substr(0, 9), "earlier\r\n");
+                EXPECT_EQ(bytes.substr(bytes.size() - 7), " line\r\n");
+                break;
+            }
+        }
+    }
+#endif
 }
 
 } // namespace
