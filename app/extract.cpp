@@ -13,8 +13,9 @@ namespace {
 bool read_into(StringVar* variable) {
     const int32_t mark = string_mark();
     if (!read_line(CATALOGUE_FILE, mark)) return false;
-    assign(variable, mark);
-    return true;
+    // A line that finds no memory in its variable is lost too: the old value
+    // must not pass for it.
+    return assign(variable, mark);
 }
 
 } // namespace

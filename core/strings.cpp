@@ -65,7 +65,7 @@ void append(const char* s) {
     }
 }
 
-void assign(StringVar* variable, int32_t mark) {
+bool assign(StringVar* variable, int32_t mark) {
     TempStringBuffer& t = temp_strings;
     int32_t n = t.length - mark;
     if (n < 0) n = 0;
@@ -76,6 +76,7 @@ void assign(StringVar* variable, int32_t mark) {
         copy_words(*variable, t.buffer + mark, n);
     }
     t.length = mark;
+    return block != nullptr;
 }
 
 int32_t offset_in_buffer(const char* p) {

@@ -41,8 +41,9 @@ void give_back(int32_t n);
 // Appends s (not itself inside the buffer) at the current length.
 void append(const char* s);
 // Copies the bytes from the mark to the length into the variable's block and
-// pops the buffer back to the mark.
-void assign(StringVar* variable, int32_t mark);
+// pops the buffer back to the mark. False when memory ran short: the
+// variable then keeps its old value.
+bool assign(StringVar* variable, int32_t mark);
 
 int32_t offset_in_buffer(const char* p);
 char* pointer_at_offset(int32_t k);

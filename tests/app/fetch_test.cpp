@@ -1,3 +1,4 @@
+#include <filesystem>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -8,6 +9,9 @@
 #include "net/network.h"
 #include "tests/support/http_test_server.h"
 #include "tests/support/test_support.h"
+#ifndef _WIN32
+#include "platform/faults.h"
+#endif
 
 namespace {
 
@@ -43,6 +47,20 @@ TEST_F(FetchTest, TempPathIsTheProgramDirectoryAndTmp1) {
     EXPECT_EQ(path, name.substr(0, name.find_last_of("/\\") + 1) + "tmp1");
 #ifndef _WIN32
     EXPECT_EQ(path, dir.file("tmp1"));
+    // Where tmp1 cannot be made, the user's temporary folder takes it, even
+    // one whose name is as long as the system gives (259 characters and the
+    // separator).
+    const std::string url = "http://127.0.0.1:" + std::to_string(kt::unused_port()) + "/";
+    kt::TempDir user_temp;
+    const std::string folder =
+        user_temp.file(std::string(259 - user_temp.path.string().size() - 1, 'u'));
+    std::filesystem::create_directory(folder);
+    setenv("TMPDIR", folder.c_str(), 1);
+    posix_fail_nth(FaultCall::create_file, 1);
+    EXPECT_EQ(fetch_catalogue(url.c_str(), &temp_path), 0);
+    posix_fail_nth(FaultCall::create_file, 0);
+    unsetenv("TMPDIR");
+    EXPECT_STREQ(temp_path, (folder + "/kestrin_tmp1").c_str());
 #endif
 }
 
@@ -57,8 +75,12 @@ TEST_F(FetchTest, FetchesTheCatalogueAndExtractsTheElementSet) {
                                          std::to_string(excerpt.size()) + "\r\n\r\n" + excerpt)});
     const std::string site = "127.0.0.1:" + std::to_string(server.port());
     StringVar temp_path = nullptr;
-    EXPECT_EQ(fetch_catalogue(("http://" + site + CATALOGUE_QUERY).c_str(), &temp_path),
-              int32_t(excerpt.size()));
+    DownloadReport report{};
+    EXPECT_EQ(
+        fetch_catalogue(("http://" + site + CATALOGUE_QUERY).c_str(), &temp_path, nullptr, &report),
+        int32_t(excerpt.size()));
+    EXPECT_EQ(report.status_code, 200);
+    EXPECT_EQ(report.body_bytes, int32_t(excerpt.size()));
     ASSERT_TRUE(server.wait_done());
     EXPECT_EQ(server.requests().at(0),
               "GET /NORAD/elements/gp.php?CATNR=44387&FORMAT=TLE HTTP/1.1\r\nAccept: */*\r\n"

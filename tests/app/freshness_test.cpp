@@ -1,4 +1,5 @@
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -69,10 +70,15 @@ TEST(Freshness, OnlyAUsableSetOfTheSatelliteCounts) {
         {"a damaged digit", expected.substr(0, 40) + "7" + expected.substr(41), false},
         {"cut inside line 2", expected.substr(0, 120), false},
     };
-    for (const Case& c : cases)
-        EXPECT_EQ(holds_fresh_candidate(c.bytes), c.candidate) << c.name;
+    for (const Case& c : cases) {
+        // Exactly the bytes, in a block of their own: nothing past them is read.
+        const std::vector<char> exact(c.bytes.begin(), c.bytes.end());
+        EXPECT_EQ(holds_fresh_candidate(std::string_view(exact.data(), exact.size())), c.candidate)
+            << c.name;
+    }
     EXPECT_FALSE(fresh_by_time(0, FRESH_SPAN));
     EXPECT_TRUE(fresh_by_time(1, FRESH_SPAN));
+    EXPECT_TRUE(fresh_by_time(FRESH_SPAN, FRESH_SPAN)); // written this moment
 }
 
 } // namespace

@@ -32,7 +32,7 @@ TEST_F(StringsTest, AppendAndAssignPopBackToTheMark) {
     append("tmp1");
     EXPECT_STREQ(string_at(mark), "Kestrin tmp1");
     StringVar v = nullptr;
-    assign(&v, mark);
+    EXPECT_TRUE(assign(&v, mark));
     EXPECT_STREQ(v, "Kestrin tmp1");
     EXPECT_EQ(string_mark(), mark);
     // Reassigning reuses the variable's block: nothing more is held.
@@ -205,7 +205,7 @@ TEST_F(StringsTest, TextThatFindsNoMemoryLeavesEverythingAsItWas) {
     EXPECT_EQ(std::string(string_at(0), 4), "kept");
     append("new value");
     posix_fail_nth(FaultCall::heap_alloc, 1);
-    assign(&v, 4);
+    EXPECT_FALSE(assign(&v, 4));
     temp_strings.capacity = temp_strings.length + 5; // the name must grow the buffer
     posix_fail_nth(FaultCall::heap_alloc, 1);
     EXPECT_EQ(program_filename(string_mark()), nullptr);
