@@ -74,6 +74,9 @@ TEST(ReportText, BoxGivesTheReasonUnderItsFirstLine) {
     char small[8];
     box_text(refused(), SITE, FIRST, small, sizeof small);
     EXPECT_STREQ(small, "First l");
+    char one[1];
+    box_text(refused(), SITE, FIRST, one, sizeof one);
+    EXPECT_STREQ(one, "");
 }
 
 TEST(ReportText, LogLineTellsOutcomeAndDetail) {
@@ -82,9 +85,9 @@ TEST(ReportText, LogLineTellsOutcomeAndDetail) {
     written.download.status_code = 200;
     written.download.body_bytes = 155;
     written.download.tls_version = 13;
-    written.download.milliseconds = 1234;
+    written.download.milliseconds = 61095;
     WorkReport current{};
-    current.file_age = 37 * 60 + 59;
+    current.file_age = 119 * 60 + 59;
     WorkReport unavailable{};
     unavailable.download = refused();
     WorkReport refused_connection{};
@@ -102,6 +105,10 @@ TEST(ReportText, LogLineTellsOutcomeAndDetail) {
     missing.download.body_bytes = 1234;
     WorkReport busy{};
     busy.busy = true;
+    WorkReport unreadable = written;
+    WorkReport cut{};
+    cut.download = at(DownloadStage::body);
+    cut.download.body_bytes = 500;
     WorkReport short_of_memory{};
     short_of_memory.extract = ExtractResult::catalogue_unreadable;
     const struct Case {
@@ -109,8 +116,12 @@ TEST(ReportText, LogLineTellsOutcomeAndDetail) {
         WorkReport report;
         const char* line;
     } cases[] = {
-        {WorkOutcome::written, written, "written: status 200, 155 body bytes, TLS 1.3, 1.23 s"},
-        {WorkOutcome::current, current, "current: norad_M2.txt is 37 min old, nothing asked"},
+        {WorkOutcome::written, written, "written: status 200, 155 body bytes, TLS 1.3, 61.09 s"},
+        {WorkOutcome::current, current, "current: norad_M2.txt is 119 min old, nothing asked"},
+        {WorkOutcome::catalogue_unavailable, unreadable,
+         "unavailable: the stored answer could not be read"},
+        {WorkOutcome::catalogue_unavailable, cut,
+         "unavailable: the answer was cut after 500 body bytes"},
         {WorkOutcome::catalogue_unavailable, unavailable,
          "unavailable: the server answered 403 Forbidden: GP data has not updated"},
         {WorkOutcome::catalogue_unavailable, refused_connection,
@@ -132,10 +143,33 @@ TEST(ReportText, LogLineTellsOutcomeAndDetail) {
         {WorkOutcome::cancelled, WorkReport{},
          "cancelled: the window was closed while the work ran"},
     };
+    char line[512];
     for (const Case& c : cases) {
-        char line[512];
         log_detail(c.outcome, c.report, SITE, line, sizeof line);
         EXPECT_STREQ(line, c.line);
+    }
+    // Certificates refused, each for its own reason.
+    for (auto [failure, why] :
+         {std::pair{TlsFailure::certificate_date, "is not valid at this date (check the computer's "
+                                                  "date and time)"},
+          {TlsFailure::certificate_untrusted, "is not from a trusted root"},
+          {TlsFailure::certificate_name, "was issued to another server"}}) {
+        WorkReport r{};
+        r.download = tls(failure);
+        log_detail(WorkOutcome::catalogue_unavailable, r, SITE, line, sizeof line);
+        EXPECT_EQ(std::string(line), std::string("unavailable: the server's certificate ") + why);
+    }
+    // The system's error in plain words where it is a common one.
+    for (auto [error, words] : {std::pair{3u, ": no such file or folder (system error 3)"},
+                                {33u, ": the file is in use by another program (system error 33)"},
+                                {112u, ": the disk is full (system error 112)"},
+                                {1450u, ": system error 1450"}}) {
+        WorkReport r{};
+        r.extract = ExtractResult::output_unwritable;
+        r.detail.system_error = error;
+        log_detail(WorkOutcome::not_updated, r, SITE, line, sizeof line);
+        EXPECT_EQ(std::string(line),
+                  std::string("not-updated: norad_M2.txt could not be replaced") + words);
     }
 }
 
