@@ -20,20 +20,24 @@ uint64_t utc_at(int64_t unix_seconds) {
 }
 
 TEST(StationLog, StampCarriesTheOffsetFromUtc) {
-    // 2026-12-08 22:15:02 UTC.
-    const int64_t utc = 1796768102;
+    const int64_t utc = 1796768102; // 2026-12-08 22:15:02 UTC
     const struct Case {
         SYSTEMTIME local;
+        int64_t utc;
         const char* stamp;
     } cases[] = {
-        {{2026, 12, 2, 8, 23, 15, 2, 0}, "2026-12-08 23:15:02 +01:00"},
-        {{2026, 12, 2, 8, 22, 15, 3, 0}, "2026-12-08 22:15:03 +00:00"}, // read a second later
-        {{2026, 12, 2, 8, 16, 45, 2, 0}, "2026-12-08 16:45:02 -05:30"},
-        {{2026, 12, 3, 9, 3, 0, 2, 0}, "2026-12-09 03:00:02 +04:45"}, // across midnight
+        {{2026, 12, 2, 8, 23, 15, 2, 0}, utc, "2026-12-08 23:15:02 +01:00"},
+        {{2026, 12, 2, 8, 22, 15, 3, 0}, utc, "2026-12-08 22:15:03 +00:00"}, // a second later
+        {{2026, 12, 2, 8, 16, 45, 2, 0}, utc, "2026-12-08 16:45:02 -05:30"},
+        {{2026, 12, 3, 9, 3, 0, 2, 0}, utc, "2026-12-09 03:00:02 +04:45"}, // across midnight
+        // Across the ends of February (in a leap year too) and of a year.
+        {{2028, 3, 3, 1, 0, 30, 0, 0}, 1835479800, "2028-03-01 00:30:00 +01:00"},
+        {{2027, 2, 0, 28, 23, 0, 0, 0}, 1803862800, "2027-02-28 23:00:00 -02:00"},
+        {{2027, 1, 5, 1, 0, 30, 0, 0}, 1798759800, "2027-01-01 00:30:00 +01:00"},
     };
     for (const Case& c : cases) {
         char stamp[LOG_STAMP_SIZE];
-        log_stamp(c.local, utc_offset_minutes(c.local, utc_at(utc)), stamp);
+        log_stamp(c.local, utc_offset_minutes(c.local, utc_at(c.utc)), stamp);
         EXPECT_STREQ(stamp, c.stamp);
     }
 }
@@ -85,6 +89,12 @@ TEST(StationLog, AppendedLinesStayWithinTheBound) {
     EXPECT_EQ(bytes.substr(bytes.size() - 4), "a9\r\n");
     EXPECT_EQ(bytes[26], ' '); // after the stamp
     EXPECT_FALSE(kt::file_exists(log + ".new"));
+    // A log grown past the bound by other means: its last 64 KiB are read,
+    // from the first whole line on.
+    kt::write_file(log, lines(0, 2000, 64));
+    ASSERT_TRUE(append_log_line(log.c_str(), "x"));
+    const std::string trimmed = kt::read_file(log);
+    EXPECT_EQ(trimmed.substr(0, 64), lines(977, 1, 64));
 }
 
 TEST(StationLog, ALogThatCannotBeWrittenStaysAsItWas) {
@@ -105,6 +115,7 @@ TEST(StationLog, ALogThatCannotBeWrittenStaysAsItWas) {
                            FaultCall::write_file, FaultCall::flush_file, FaultCall::move_file}) {
         for (uint32_t k = 1; k < 20; k++) {
             kt::write_file(other, "earlier\r\n");
+            const size_t blocks = kt::heap_counts().live;
             posix_fail_nth(call, k);
             const bool added = append_log_line(other.c_str(), "line");
             const bool failed = posix_calls_made(call) >= k;
@@ -115,6 +126,7 @@ TEST(StationLog, ALogThatCannotBeWrittenStaysAsItWas) {
                 EXPECT_EQ(bytes, "earlier\r\n") << int(call) << " " << k;
             }
             EXPECT_FALSE(kt::file_exists(other + ".new")) << int(call) << " " << k;
+            EXPECT_EQ(kt::heap_counts().live, blocks) << int(call) << " " << k;
             if (!failed) {
                 EXPECT_EQ(bytes.substr(0, 9), "earlier\r\n");
                 EXPECT_EQ(bytes.substr(bytes.size() - 7), " line\r\n");
