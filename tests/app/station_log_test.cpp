@@ -1,6 +1,7 @@
 // The station's log: its time stamp, its 64 KiB bound (the oldest half of
 // its lines goes when a line would pass it) and its whole-or-nothing rewrite.
 #include <algorithm>
+#include <ctime>
 #include <filesystem>
 #include <string>
 
@@ -34,6 +35,8 @@ TEST(StationLog, StampCarriesTheOffsetFromUtc) {
         {{2028, 3, 3, 1, 0, 30, 0, 0}, 1835479800, "2028-03-01 00:30:00 +01:00"},
         {{2027, 2, 0, 28, 23, 0, 0, 0}, 1803862800, "2027-02-28 23:00:00 -02:00"},
         {{2027, 1, 5, 1, 0, 30, 0, 0}, 1798759800, "2027-01-01 00:30:00 +01:00"},
+        // 7 min 29 s behind is nearer to no offset than to a quarter hour.
+        {{2026, 12, 2, 8, 22, 7, 33, 0}, utc, "2026-12-08 22:07:33 +00:00"},
     };
     for (const Case& c : cases) {
         char stamp[LOG_STAMP_SIZE];
@@ -88,6 +91,15 @@ TEST(StationLog, AppendedLinesStayWithinTheBound) {
     EXPECT_EQ(std::count(bytes.begin(), bytes.end(), '\n'), 348);
     EXPECT_EQ(bytes.substr(bytes.size() - 4), "a9\r\n");
     EXPECT_EQ(bytes[26], ' '); // after the stamp
+#ifndef _WIN32
+    // The stamp's offset is the zone's (here 3 hours east of UTC).
+    setenv("TZ", "UTC-03:00", 1);
+    tzset();
+    ASSERT_TRUE(append_log_line(log.c_str(), "east"));
+    unsetenv("TZ");
+    tzset();
+    EXPECT_EQ(kt::read_file(log).substr(kt::read_file(log).size() - 13), "+03:00 east\r\n");
+#endif
     EXPECT_FALSE(kt::file_exists(log + ".new"));
     // A log grown past the bound by other means: its last 64 KiB are read,
     // from the first whole line on.
@@ -107,6 +119,7 @@ TEST(StationLog, ALogThatCannotBeWrittenStaysAsItWas) {
     EXPECT_FALSE(append_log_line(log.c_str(), "lost"));
     EXPECT_EQ(kt::read_file(log), "earlier\r\n");
     EXPECT_FALSE(append_log_line(dir.file("no such folder/kestrin.log").c_str(), "lost"));
+    EXPECT_FALSE(append_log_line(nullptr, "lost"));
 #ifndef _WIN32
     // Any one call that fails (memory, open, read, write, flush, move): the
     // log stays as it was and nothing is left beside it.
