@@ -120,6 +120,16 @@ TEST(StationLog, ALogThatCannotBeWrittenStaysAsItWas) {
     EXPECT_EQ(kt::read_file(log), "earlier\r\n");
     EXPECT_FALSE(append_log_line(dir.file("no such folder/kestrin.log").c_str(), "lost"));
     EXPECT_FALSE(append_log_line(nullptr, "lost"));
+    // Paths up to 255 characters leave room for ".new" within MAX_PATH; a
+    // one-character name is a name like any other.
+    const std::string stem = dir.path.string() + "/";
+    EXPECT_TRUE(append_log_line((stem + std::string(255 - stem.size(), 'n')).c_str(), "kept"));
+    EXPECT_FALSE(append_log_line((stem + std::string(256 - stem.size(), 'n')).c_str(), "lost"));
+    const auto previous_folder = std::filesystem::current_path();
+    std::filesystem::current_path(dir.path);
+    EXPECT_TRUE(append_log_line("L", "kept"));
+    std::filesystem::current_path(previous_folder);
+    EXPECT_TRUE(kt::file_exists(dir.file("L")));
 #ifndef _WIN32
     // Any one call that fails (memory, open, read, write, flush, move): the
     // log stays as it was and nothing is left beside it.
