@@ -122,8 +122,12 @@ TEST_F(ExtractTest, FailedReplacementKeepsThePreviousFile) {
                                {FaultCall::move_file, 32u}}) {
         kt::write_file(catalogue, "METEOR-M2 2\r\n" + line1 + "\r\n" + line2 + "\r\n");
         kt::write_file(output, "previous elements\r\n");
-        // The catalogue is opened first: the output's create is the second.
-        posix_fail_nth(call, call == FaultCall::create_file ? 2 : 1);
+        kt::write_file(output + REPLACEMENT_SUFFIX, "left by a start that was stopped");
+        // The catalogue is opened first: the output's creates come after it.
+        if (call == FaultCall::create_file)
+            posix_fail_from(call, 2);
+        else
+            posix_fail_nth(call, 1);
         ExtractDetail detail{};
         EXPECT_EQ(extract_element_set(catalogue.c_str(), output.c_str(), &detail),
                   ExtractResult::output_unwritable)
