@@ -10,17 +10,26 @@
 #include "resources/picture.h"
 #include "tests/image/bitmap_builders.h"
 #include "tests/support/test_support.h"
+#ifndef _WIN32
+#include "platform/faults.h"
+#endif
 
 namespace {
 
 TEST(DibRowStride, PadsRowsToFourBytes) {
+    // The picture's 330 pixels, and widths just at and just past a 32-pixel step.
     struct Case {
         int bits;
-        int64_t stride_of_330;
+        int64_t stride_of_330, stride_of_320, stride_of_321;
     };
-    const Case cases[] = {{1, 44}, {4, 168}, {8, 332}, {15, 660}, {16, 660}, {24, 992}, {32, 1320}};
-    for (const Case& c : cases)
+    const Case cases[] = {{1, 44, 40, 44},       {4, 168, 160, 164},  {8, 332, 320, 324},
+                          {15, 660, 640, 644},   {16, 660, 640, 644}, {24, 992, 960, 964},
+                          {32, 1320, 1280, 1284}};
+    for (const Case& c : cases) {
         EXPECT_EQ(dib_row_stride(330, c.bits), c.stride_of_330) << c.bits << " bits";
+        EXPECT_EQ(dib_row_stride(320, c.bits), c.stride_of_320) << c.bits << " bits";
+        EXPECT_EQ(dib_row_stride(321, c.bits), c.stride_of_321) << c.bits << " bits";
+    }
     EXPECT_EQ(dib_row_stride(1, 24), 4);
     EXPECT_EQ(dib_row_stride(3, 24), 12);
     EXPECT_EQ(dib_row_stride(0x7FFFFFFF, 32), int64_t(0x7FFFFFFF) * 4); // no overflow
@@ -83,6 +92,18 @@ TEST_F(DecoderTableTest, NoDecoderOrNoneAcceptingFails) {
     EXPECT_EQ(find_image_decoder(data, 2), 0u);
     EXPECT_EQ(image_decode_context->decoder, nullptr);
 }
+
+#ifndef _WIN32
+TEST_F(DecoderTableTest, WithoutMemoryForItsContextNoDecoderIsFound) {
+    register_image_decoder(&accepts_b);
+    posix_fail_nth(FaultCall::heap_alloc, 1);
+    EXPECT_EQ(image_decoders_start(), 0);
+    posix_fail_nth(FaultCall::heap_alloc, 0);
+    register_image_decoder(&accepts_b);
+    const uint8_t data[2] = {0, 0};
+    EXPECT_EQ(find_image_decoder(data, 2), 0u);
+}
+#endif
 
 TEST_F(DecoderTableTest, TableHoldsThirtyDecodersAndRefusesMore) {
     for (int i = 0; i < MAX_IMAGE_DECODERS; i++)
