@@ -148,6 +148,14 @@ TEST(BmpLayout, DescribesAWellFormedFileWithOrWithoutALength) {
     std::vector<uint8_t> eight = kt::make_bmp(4, 2, 8, std::vector<uint8_t>(8, 1), palette);
     ASSERT_TRUE(parse_bmp(eight.data(), int32_t(eight.size()), &b));
     EXPECT_EQ(b.pixel_offset, 54u + 1024u);
+    // Every bit count a DIB may have.
+    for (uint16_t bits : {1, 4, 8, 16, 24, 32}) {
+        const std::vector<uint8_t> rows(size_t(2 * dib_row_stride(5, bits)), 0);
+        std::vector<uint8_t> f =
+            kt::make_bmp(5, 2, bits, rows, std::vector<uint8_t>(bits <= 8 ? 4u << bits : 0u, 0));
+        ASSERT_TRUE(parse_bmp(f.data(), int32_t(f.size()), &b)) << bits;
+        EXPECT_EQ(b.bit_count, bits);
+    }
 }
 
 struct BmpDamage {
