@@ -141,7 +141,8 @@ bool choose_icon_entry(const uint8_t* data, int32_t length, icon_choice* out) {
     int32_t width = read_i32(image + 4);
     int32_t height = read_i32(image + 8); // colour bits and mask, stacked
     uint16_t bits = read_u16(image + 14);
-    if (header_size < INFO_HEADER_SIZE || header_size > bytes || width <= 0 || height <= 0 ||
+    // At least one row of colour and one of mask.
+    if (header_size < INFO_HEADER_SIZE || header_size > bytes || width <= 0 || height < 2 ||
         !valid_bit_count(bits))
         return false;
     int64_t rows = height / 2;

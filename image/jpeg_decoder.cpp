@@ -63,7 +63,6 @@ int start_decompression(decode_context* c, jpeg_decompress_struct* d) {
     JDIMENSION samples = (d->output_width * d->output_components + 3) & ~JDIMENSION(3);
     out->row = nullptr;
     out->buffer = d->mem->alloc_sarray(reinterpret_cast<j_common_ptr>(d), JPOOL_IMAGE, samples, 1);
-    out->buffer_rows = 1;
     jpeg_start_decompress(d);
     c->width = static_cast<int32_t>(d->output_width);
     c->height = static_cast<int32_t>(d->output_height);

@@ -17,9 +17,8 @@ enum JpegdecState { JPEGDEC_OBJECT = 0, JPEGDEC_ERRORS = 1, JPEGDEC_OUTPUT = 2 }
 
 // Allocated from the decompressor's image pool, freed with it.
 struct jpegdec_output {
-    uint8_t* row;             // the bitmap row to fill next
-    unsigned char** buffer;   // one row of output_width x output_components samples
-    unsigned int buffer_rows; // 1
+    uint8_t* row;           // the bitmap row to fill next
+    unsigned char** buffer; // one row of output_width x output_components samples
 };
 
 extern const image_decoder jpeg_decoder;

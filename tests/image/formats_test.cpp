@@ -301,6 +301,13 @@ TEST(IconDirectory, RefusesDirectoriesThatPointOutsideTheirData) {
         {"header declares a huge width",
          [](std::vector<uint8_t>& d) { kt::put32(d, 22 + 4, 0x7FFFFFFF); }, false},
         {"cut inside the directory", [](std::vector<uint8_t>& d) { d.resize(12); }, true},
+        {"cut one byte short of its entry", [](std::vector<uint8_t>& d) { d.resize(21); }, true},
+        {"cut inside the count", [](std::vector<uint8_t>& d) { d.resize(5); }, true},
+        {"core header", [](std::vector<uint8_t>& d) { kt::put32(d, 22, 12); }, true},
+        {"palette larger than the bit count allows",
+         [](std::vector<uint8_t>& d) { kt::put32(d, 22 + 32, 300); }, true},
+        {"one stacked row: no row of colour", [](std::vector<uint8_t>& d) { kt::put32(d, 30, 1); },
+         true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -312,16 +319,25 @@ TEST(IconDirectory, RefusesDirectoriesThatPointOutsideTheirData) {
         EXPECT_FALSE(choose_icon_entry(
             exact.data(), c.with_length ? int32_t(exact.size()) : LENGTH_NOT_GIVEN, &choice));
     }
+    const std::vector<uint8_t> three = {0, 0, 1};
+    EXPECT_FALSE(is_icon_directory(three.data(), 3));
+    // The narrowest image there is still counts.
+    std::vector<uint8_t> one =
+        kt::make_icon_directory({kt::IconEntry{1, 1, 8, kt::icon_image(1, 8, 1)}});
+    icon_choice choice{};
+    EXPECT_TRUE(choose_icon_entry(one.data(), int32_t(one.size()), &choice));
+    EXPECT_EQ(choice.width, 1);
 }
 
 TEST(IconDirectory, PngImageIsPassedOnWithItsOwnSize) {
     std::vector<uint8_t> png = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
     png.resize(64, 0);
     std::vector<uint8_t> dir = kt::make_icon_directory({kt::IconEntry{0, 0, 32, png}});
-    icon_choice choice{};
+    icon_choice choice{7, 7, 7, 7, 7}; // left from an earlier choice
     ASSERT_TRUE(choose_icon_entry(dir.data(), int32_t(dir.size()), &choice));
     EXPECT_EQ(choice.width, 0);
     EXPECT_EQ(choice.height, 0);
+    EXPECT_EQ(choice.bit_count, 0);
     EXPECT_EQ(choice.bytes, 64u);
 }
 
@@ -350,6 +366,10 @@ TEST(JpegStreamExtent, EndsAtTheEndOfImageMarker) {
         {"segment length below two", {0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x01, 0xFF, 0xD9}, 0},
         {"second start marker", {0xFF, 0xD8, 0xFF, 0xD8, 0xFF, 0xD9}, 0},
         {"cut after a marker byte", {0xFF, 0xD8, 0xFF, 0xE0, 0x00}, 0},
+        {"marker without a length", {0xFF, 0xD8, 0xFF, 0x01, 0xFF, 0xD9}, 6},
+        {"end marker right after a stuffed byte",
+         {0xFF, 0xD8, 0xFF, 0xDA, 0x00, 0x02, 0x12, 0xFF, 0x00, 0xFF, 0xD9},
+         11},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

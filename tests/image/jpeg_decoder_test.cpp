@@ -8,6 +8,9 @@
 #include "image/jpeg_decoder.h"
 #include "resources/picture.h"
 #include "tests/image/image_test_support.h"
+#ifndef _WIN32
+#include "platform/faults.h"
+#endif
 
 namespace {
 
@@ -207,7 +210,7 @@ TEST(JpegPutRow, ConvertsSamplesToBlueGreenRedAndWritesOnlyThePixels) {
         unsigned char* rows[1] = {samples.data()};
         uint8_t target[8];
         std::memset(target, UNTOUCHED, sizeof target);
-        jpegdec_output out{target, rows, 1};
+        jpegdec_output out{target, rows};
         jpegdec_put_row(&d, &out);
         EXPECT_EQ(std::vector<uint8_t>(target, target + 6), k.expected);
         EXPECT_EQ(target[6], UNTOUCHED);
@@ -275,6 +278,17 @@ TEST_F(JpegDecoderTest, RefusedStreamsFailInOpenAndLeaveNothingAllocated) {
         EXPECT_EQ(decode(k.data).format, 0u);
         EXPECT_EQ(kt::heap_counts().live, before.live);
     }
+#ifndef _WIN32
+    // No memory for the decompressor or for its error record.
+    const std::vector<uint8_t> whole = picture();
+    for (uint32_t k : {1u, 2u}) {
+        kt::HeapCounts before = kt::heap_counts();
+        posix_fail_nth(FaultCall::heap_alloc, k);
+        EXPECT_EQ(find_image_decoder(whole.data(), int32_t(whole.size())), 0u) << k;
+        posix_fail_nth(FaultCall::heap_alloc, 0);
+        EXPECT_EQ(kt::heap_counts().live, before.live) << k;
+    }
+#endif
 }
 
 TEST_F(JpegDecoderTest, LibraryErrorDuringDecodeReturnsToDecodeAndReleaseFreesAll) {
