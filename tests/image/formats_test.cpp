@@ -155,6 +155,17 @@ TEST(BmpLayout, DescribesAWellFormedFileWithOrWithoutALength) {
             kt::make_bmp(5, 2, bits, rows, std::vector<uint8_t>(bits <= 8 ? 4u << bits : 0u, 0));
         ASSERT_TRUE(parse_bmp(f.data(), int32_t(f.size()), &b)) << bits;
         EXPECT_EQ(b.bit_count, bits);
+        // Run-length data, at its own bit count only, read up to its coded size.
+        if (bits != 4 && bits != 8) continue;
+        for (uint32_t compression : {1u, 2u}) {
+            std::vector<uint8_t> rle =
+                kt::make_bmp(5, 2, bits, std::vector<uint8_t>(16, 0),
+                             std::vector<uint8_t>(4u << bits, 0), compression);
+            kt::put32(rle, 34, 16);
+            EXPECT_EQ(parse_bmp(rle.data(), int32_t(rle.size()), &b),
+                      compression == (bits == 8 ? 1u : 2u))
+                << bits << " bits, compression " << compression;
+        }
     }
 }
 
@@ -238,6 +249,12 @@ TEST(BmpLayout, BitFieldMasksAreCountedForEveryHeaderSize) {
             EXPECT_TRUE(parse_bmp(whole.data(),
                                   with_length ? int32_t(whole.size()) : LENGTH_NOT_GIVEN, &b));
             EXPECT_EQ(b.pixel_offset, whole_size - 4);
+            // Bit fields describe 16-bit pixels too, and no others.
+            for (uint16_t bits : {16, 8}) {
+                std::vector<uint8_t> other = whole;
+                kt::put16(other, 28, bits);
+                EXPECT_EQ(parse_bmp(other.data(), int32_t(other.size()), &b), bits == 16) << bits;
+            }
             if (size >= 52) continue;
             // The data ends one byte before the last mask does.
             std::vector<uint8_t> short_one = bitfield_bmp(size, 14 + 51);
