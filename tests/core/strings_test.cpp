@@ -209,6 +209,9 @@ TEST_F(StringsTest, TextThatFindsNoMemoryLeavesEverythingAsItWas) {
     temp_strings.capacity = temp_strings.length + 5; // the name must grow the buffer
     posix_fail_nth(FaultCall::heap_alloc, 1);
     EXPECT_EQ(program_filename(string_mark()), nullptr);
+    temp_strings.capacity = temp_strings.length + 5;
+    posix_fail_nth(FaultCall::heap_alloc, 1);
+    EXPECT_EQ(get_path_part("C:\\stations\\kestrin.exe", string_mark()), nullptr);
     posix_fail_nth(FaultCall::heap_alloc, 0);
     EXPECT_STREQ(v, "old value");
     EXPECT_EQ(string_mark(), 4);
