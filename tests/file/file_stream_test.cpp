@@ -202,12 +202,21 @@ TEST_F(FileStreamTest, OpenFailuresLeaveNothingLive) {
     posix_fail_nth(FaultCall::heap_alloc, 1);
     EXPECT_EQ(create_file(ANY_OBJECT, missing.c_str()), 0);
     posix_fail_nth(FaultCall::heap_alloc, 0);
+    // No name: a live file of that number stays open.
+    ASSERT_NE(create_file(0, dir.file("live.txt").c_str()), 0);
+    EXPECT_EQ(open_file_read(0, nullptr), 0);
+    EXPECT_NE(file_stream(0), nullptr);
+    close_file(0);
     // A file that may not be made: the reason is the refusal, not the
     // fallback's finding no file to empty.
     posix_fail_nth(FaultCall::create_file, 1);
     EXPECT_EQ(create_file(0, missing.c_str()), 0);
     EXPECT_EQ(GetLastError(), 5u);
     posix_fail_nth(FaultCall::create_file, 0);
+    // No memory for the file table: the library does not start.
+    posix_fail_nth(FaultCall::heap_alloc, 1);
+    EXPECT_FALSE(file_streams_start());
+    posix_fail_nth(FaultCall::heap_alloc, 0);
 #endif
     EXPECT_FALSE(kt::file_exists(missing));
 }
@@ -318,6 +327,7 @@ TEST_F(FileStreamTest, AFailedFlushShowsInTheWriteThatCausedIt) {
     ASSERT_NE(create_file(0, path.c_str()), 0);
     const std::string line(3000, 'x');
     EXPECT_EQ(write_line(0, line.c_str()), 3002);
+    EXPECT_EQ(write_line(0, line.c_str()), 3002); // the first is written out to make room
     posix_fail_nth(FaultCall::write_file, 1);
     EXPECT_LT(write_line(0, line.c_str()), 3002);
     posix_fail_nth(FaultCall::write_file, 0);
