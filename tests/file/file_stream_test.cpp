@@ -202,6 +202,13 @@ TEST_F(FileStreamTest, OpenFailuresLeaveNothingLive) {
     posix_fail_nth(FaultCall::heap_alloc, 1);
     EXPECT_EQ(create_file(ANY_OBJECT, missing.c_str()), 0);
     posix_fail_nth(FaultCall::heap_alloc, 0);
+    // Closing gives back everything opening took.
+    const size_t before = kt::heap_counts().live;
+    const intptr_t brief = create_file(ANY_OBJECT, dir.file("brief.txt").c_str());
+    ASSERT_NE(brief, 0);
+    EXPECT_GT(kt::heap_counts().live, before);
+    EXPECT_EQ(close_file(ObjectId(brief)), 1);
+    EXPECT_EQ(kt::heap_counts().live, before);
     // No name: a live file of that number stays open.
     ASSERT_NE(create_file(0, dir.file("live.txt").c_str()), 0);
     EXPECT_EQ(open_file_read(0, nullptr), 0);
