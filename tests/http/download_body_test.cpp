@@ -167,7 +167,8 @@ TEST_F(BodyTest, ReceiveWaitAndSendAll) {
     Connection* c = open_client("127.0.0.1", server.port());
     ASSERT_NE(c, nullptr);
     const char request[] = "GET / HTTP/1.1\r\n\r\n";
-    EXPECT_EQ(send_all(c, request, int32_t(sizeof request - 1), 10), 1);
+    EXPECT_EQ(send_all(c, request, 0, 1), 1); // nothing to send is sent at once
+    EXPECT_EQ(send_all(c, request, int32_t(sizeof request - 1), 1), 1);
     char buffer[16];
     std::memset(buffer, 'z', sizeof buffer);
     int32_t n = receive_wait(c, buffer, 3, 10);
@@ -272,6 +273,10 @@ TEST_F(DownloadTest, AFailedWriteFailsTheDownloadAndRemovesTheFile) {
         EXPECT_FALSE(kt::file_exists(target)) << k;
         EXPECT_TRUE(server.wait_done());
     }
+    // Taken whole, the body reaches the file in runs of OUTPUT_BUFFER bytes.
+    posix_fail_nth(FaultCall::write_file, 0);
+    EXPECT_EQ(fetch(ok_counted(body)).count, int32_t(body.size()));
+    EXPECT_EQ(posix_calls_made(FaultCall::write_file), (body.size() - 1) / OUTPUT_BUFFER + 1);
 }
 #endif
 

@@ -181,7 +181,9 @@ TEST_F(ResponseTest, ConnectionFailuresReturnZero) {
         EXPECT_EQ(download_file(url.c_str(), target.c_str()), 0) << url;
         EXPECT_FALSE(kt::file_exists(target)) << url;
     }
-    EXPECT_EQ(download_file(nullptr, target.c_str()), 0);
+    bool complete = true;
+    EXPECT_EQ(download_file(nullptr, target.c_str(), &complete), 0);
+    EXPECT_FALSE(complete);
 }
 
 TEST_F(ResponseTest, UncreatableFileFailsWithZero) {
