@@ -170,6 +170,20 @@ TEST_F(DownloadReportTest, WaitsAskTheHookAndStopWhenItSaysSo) {
     EXPECT_EQ(r.report.stage, DownloadStage::cancelled);
     EXPECT_FALSE(complete);
     EXPECT_LT(r.report.milliseconds, 2000u);
+
+    // A request the host stops taking (it resets after its first 64 KiB):
+    // the send's wait asks the hook too.
+    CountingHook sending;
+    sending.stop_at = 1;
+    const WaitHook stop_sending{CountingHook::go_on, &sending};
+    kt::HttpTestServer resetting({kt::reply("", kt::Ending::reset)});
+    const std::string url = resetting.base_url() + "/" + std::string(16 << 20, 'p');
+    r.count = download_file(url.c_str(), target.c_str(), nullptr, TRANSFER_BUDGET, &stop_sending,
+                            &r.report);
+    resetting.stop();
+    EXPECT_EQ(r.count, 0);
+    EXPECT_EQ(r.report.stage, DownloadStage::cancelled);
+    EXPECT_FALSE(r.report.timed_out);
 }
 
 } // namespace
