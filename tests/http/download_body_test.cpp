@@ -1,3 +1,4 @@
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 
@@ -156,8 +157,10 @@ TEST_F(BodyTest, BodiesReadUntilTheServerCloses) {
 // A body read until close ends after a second of silence even when the
 // server keeps the connection open.
 TEST_F(BodyTest, SilenceEndsABodyReadUntilClose) {
+    const auto start = std::chrono::steady_clock::now();
     Fetched f =
         fetch({kt::reply(response("HTTP/1.1 200 OK", "", "then silence"), kt::Ending::stall)});
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(READ_BUDGET));
     EXPECT_EQ(f.count, 12);
     EXPECT_EQ(f.file, "then silence");
 }
@@ -167,6 +170,7 @@ TEST_F(BodyTest, ReceiveWaitAndSendAll) {
     Connection* c = open_client("127.0.0.1", server.port());
     ASSERT_NE(c, nullptr);
     const char request[] = "GET / HTTP/1.1\r\n\r\n";
+    EXPECT_EQ(send_all(c, request, 3, 0), 0); // no time: nothing is sent
     EXPECT_EQ(send_all(c, request, 0, 1), 1); // nothing to send is sent at once
     EXPECT_EQ(send_all(c, request, int32_t(sizeof request - 1), 1), 1);
     char buffer[16];

@@ -27,6 +27,7 @@ TEST_F(RequestTest, RequestBytesFollowTheTemplate) {
         {"query and anchor sent unchanged", "http://", "/a/b?q=1&r=%20#top", "/a/b?q=1&r=%20#top"},
         {"user information not sent", "http://user:secret@", "/p", "/p"},
         {"a scheme other than https is fetched by plain HTTP", "ftp://", "/s", "/s"},
+        {"so is one of five letters", "HTTPX://", "/s", "/s"},
     };
     for (const Case& c : cases) {
         kt::HttpTestServer server({kt::reply(ok_counted("x"))});
