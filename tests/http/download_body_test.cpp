@@ -32,10 +32,10 @@ TEST_F(BodyTest, ChunkedBodiesAreDecoded) {
     const std::string x26 = letters(26);
     const BodyCase cases[] = {
         {"size 1a", "1a\r\n" + x26 + "\r\n0\r\n\r\n", 26, "abcdefghijklmnopqrstuvwxyz"},
-        {"size 1A", "1A\r\n" + x26 + "\r\n0\r\n\r\n", 26, "abcdefghijklmnopqrstuvwxyz"},
+        {"size 0X1A", "0X1A\r\n" + x26 + "\r\n0\r\n\r\n", 26, "abcdefghijklmnopqrstuvwxyz"},
         {"size with an extension", "1a;name=value\r\n" + x26 + "\r\n0\r\n\r\n", 26,
          "abcdefghijklmnopqrstuvwxyz"},
-        {"size with 0x and blanks", "  0x1a \r\n" + x26 + "\r\n0\r\n\r\n", 26,
+        {"size with 0x and blanks", " \t0x1a \r\n" + x26 + "\r\n0\r\n\r\n", 26,
          "abcdefghijklmnopqrstuvwxyz"},
         {"first size 0 makes no file", "0\r\n\r\n", 0, nullptr},
         {"size line with no number ends the body", "zz\r\nabc\r\n", 0, nullptr},

@@ -85,13 +85,16 @@ TEST_F(RequestTest, HttpsIsNeverSentInPlain) {
 }
 
 TEST_F(RequestTest, PortTextIsReadAsADecimalNumber) {
-    kt::HttpTestServer server(
-        {kt::reply(ok_counted("x")), kt::reply(ok_counted("x")), kt::reply(ok_counted("y"))});
+    kt::HttpTestServer server({kt::reply(ok_counted("x")), kt::reply(ok_counted("x")),
+                               kt::reply(ok_counted("x")), kt::reply(ok_counted("y"))});
     const std::string port = std::to_string(server.port());
     // Leading zeros, blanks and a sign, and a query written right after the
     // port still reach the port.
     EXPECT_EQ(download_file(("http://127.0.0.1:00" + port).c_str(), target.c_str()), 1);
     EXPECT_EQ(download_file(("http://127.0.0.1: \t+" + port).c_str(), target.c_str()), 1);
+    // Only the low 16 bits count: a negative number wraps around.
+    const std::string wrapped = std::to_string(65536 - server.port());
+    EXPECT_EQ(download_file(("http://127.0.0.1:-" + wrapped).c_str(), target.c_str()), 1);
     EXPECT_EQ(download_file(("http://127.0.0.1:" + port + "?q").c_str(), target.c_str()), 1);
     ASSERT_TRUE(server.wait_done());
     EXPECT_EQ(server.requests()[0], request("/", "127.0.0.1:" + port));
