@@ -49,6 +49,8 @@ TEST_F(BodyTest, ChunkedBodiesAreDecoded) {
         {"size that overflows 31 bits ends the body", "2\r\nok\r\n80000000\r\nxx\r\n", 2, "ok"},
         {"negative size ends the body", "2\r\nok\r\n-5\r\nxx\r\n", 2, "ok"},
         {"first size overflowing makes no file", "FFFFFFFFF\r\nxx\r\n", 0, nullptr},
+        {"size line just at the limit",
+         "2\r\nok\r\n1;" + std::string(CHUNK_LINE_LIMIT - 3, 'e') + "\r\nx\r\n0\r\n\r\n", 3, "okx"},
         {"size line longer than the limit ends the body",
          "2\r\nok\r\n1;" + std::string(CHUNK_LINE_LIMIT, 'e') + "\r\nx\r\n0\r\n\r\n", 2, "ok"},
     };
