@@ -123,6 +123,9 @@ TEST_F(DownloadReportTest, ConnectionAndFileFailuresAreTold) {
         download_file(refused.c_str(), target.c_str(), nullptr, TRANSFER_BUDGET, nullptr, &report),
         0);
     EXPECT_EQ(report.stage, DownloadStage::connect);
+    EXPECT_EQ(download_file(refused.c_str(), nullptr, nullptr, TRANSFER_BUDGET, nullptr, &report),
+              0);
+    EXPECT_EQ(report.stage, DownloadStage::request); // no file named: nothing is tried
     EXPECT_EQ(download_file("http://host.invalid/f", target.c_str(), nullptr, TRANSFER_BUDGET,
                             nullptr, &report),
               0);
