@@ -314,6 +314,8 @@ int32_t run(Download& d, const char* url, const char* file_path, bool* complete,
     if (char* port_text = url_part(d.url, URL_PORT)) {
         port = port_value(port_text);
         heap_free(port_text);
+    } else if (url_has_part(d.url, URL_PORT)) {
+        return 0; // memory ran out: no other port is tried
     }
     OpenFailure open_failure = OpenFailure::other;
     d.connection = open_client_waiting(d.site, port, CONNECT_BUDGET * 1000, hook, &open_failure);
@@ -334,6 +336,7 @@ int32_t run(Download& d, const char* url, const char* file_path, bool* complete,
     report->tls_version = connection_tls_version(d.connection);
 
     d.path = url_part(d.url, URL_PATH_FULL);
+    if (!d.path && url_has_part(d.url, URL_PATH_FULL)) return 0; // no other document is asked for
     char suffix[32] = "";
     if (port != default_port) std::snprintf(suffix, sizeof suffix, ":%d", int(port));
     static constexpr char request_format[] =

@@ -28,7 +28,6 @@ const char* site_begin(const char* authority) {
 }
 
 char* copy_part(const char* begin, const char* end) {
-    if (!begin || !end || end <= begin) return nullptr;
     const size_t n = size_t(end - begin);
     auto* s = static_cast<char*>(heap_alloc(n + 1));
     if (!s) return nullptr;
@@ -37,38 +36,52 @@ char* copy_part(const char* begin, const char* end) {
     return s;
 }
 
-} // namespace
-
-char* url_part(const char* url, int32_t selector) {
-    if (!url) return nullptr;
+// Where the part lies in the URL; false when it is missing or empty.
+bool find_part(const char* url, int32_t selector, const char** begin, const char** end) {
+    if (!url) return false;
     const char* scheme_end = std::strstr(url, "://");
-    if (!scheme_end) return nullptr;
+    if (!scheme_end) return false;
     const char* authority = scheme_end + 3;
     const char* url_end = authority + std::strlen(authority);
 
     switch (selector) {
     case URL_SITE: {
-        const char* site = site_begin(authority);
-        const char* end = earlier(find(site, ':'), find(site, '/'));
-        return copy_part(site, end ? end : url_end);
+        *begin = site_begin(authority);
+        *end = earlier(find(*begin, ':'), find(*begin, '/'));
+        break;
     }
     case URL_PORT: {
         const char* site = site_begin(authority);
         const char* colon = find(site, ':');
         const char* slash = find(site, '/');
-        if (!colon || (slash && slash < colon)) return nullptr;
-        const char* end = find(colon + 1, '/');
-        return copy_part(colon + 1, end ? end : url_end);
+        if (!colon || (slash && slash < colon)) return false;
+        *begin = colon + 1;
+        *end = find(*begin, '/');
+        break;
     }
     case URL_PATH:
     case URL_PATH_FULL: {
         const char* slash = find(authority, '/');
-        if (!slash) return nullptr;
-        const char* begin = slash + 1;
-        const char* end = selector == URL_PATH ? find(begin, '?') : nullptr;
-        return copy_part(begin, end ? end : url_end);
+        if (!slash) return false;
+        *begin = slash + 1;
+        *end = selector == URL_PATH ? find(*begin, '?') : nullptr;
+        break;
     }
     default:
-        return nullptr;
+        return false;
     }
+    if (!*end) *end = url_end;
+    return *end > *begin;
+}
+
+} // namespace
+
+char* url_part(const char* url, int32_t selector) {
+    const char *begin, *end;
+    return find_part(url, selector, &begin, &end) ? copy_part(begin, end) : nullptr;
+}
+
+bool url_has_part(const char* url, int32_t selector) {
+    const char *begin, *end;
+    return find_part(url, selector, &begin, &end);
 }

@@ -14,3 +14,5 @@ enum UrlSelector : int32_t {
 
 // Any selector other than the four above gives null.
 char* url_part(const char* url, int32_t selector);
+// True when url_part would find the part: a null part then means memory ran out.
+bool url_has_part(const char* url, int32_t selector);

@@ -1,3 +1,4 @@
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 
@@ -31,10 +32,10 @@ TEST_F(BodyTest, ChunkedBodiesAreDecoded) {
     const std::string x26 = letters(26);
     const BodyCase cases[] = {
         {"size 1a", "1a\r\n" + x26 + "\r\n0\r\n\r\n", 26, "abcdefghijklmnopqrstuvwxyz"},
-        {"size 1A", "1A\r\n" + x26 + "\r\n0\r\n\r\n", 26, "abcdefghijklmnopqrstuvwxyz"},
+        {"size 0X1A", "0X1A\r\n" + x26 + "\r\n0\r\n\r\n", 26, "abcdefghijklmnopqrstuvwxyz"},
         {"size with an extension", "1a;name=value\r\n" + x26 + "\r\n0\r\n\r\n", 26,
          "abcdefghijklmnopqrstuvwxyz"},
-        {"size with 0x and blanks", "  0x1a \r\n" + x26 + "\r\n0\r\n\r\n", 26,
+        {"size with 0x and blanks", " \t0x1a \r\n" + x26 + "\r\n0\r\n\r\n", 26,
          "abcdefghijklmnopqrstuvwxyz"},
         {"first size 0 makes no file", "0\r\n\r\n", 0, nullptr},
         {"size line with no number ends the body", "zz\r\nabc\r\n", 0, nullptr},
@@ -48,6 +49,8 @@ TEST_F(BodyTest, ChunkedBodiesAreDecoded) {
         {"size that overflows 31 bits ends the body", "2\r\nok\r\n80000000\r\nxx\r\n", 2, "ok"},
         {"negative size ends the body", "2\r\nok\r\n-5\r\nxx\r\n", 2, "ok"},
         {"first size overflowing makes no file", "FFFFFFFFF\r\nxx\r\n", 0, nullptr},
+        {"size line just at the limit",
+         "2\r\nok\r\n1;" + std::string(CHUNK_LINE_LIMIT - 3, 'e') + "\r\nx\r\n0\r\n\r\n", 3, "okx"},
         {"size line longer than the limit ends the body",
          "2\r\nok\r\n1;" + std::string(CHUNK_LINE_LIMIT, 'e') + "\r\nx\r\n0\r\n\r\n", 2, "ok"},
     };
@@ -156,8 +159,10 @@ TEST_F(BodyTest, BodiesReadUntilTheServerCloses) {
 // A body read until close ends after a second of silence even when the
 // server keeps the connection open.
 TEST_F(BodyTest, SilenceEndsABodyReadUntilClose) {
+    const auto start = std::chrono::steady_clock::now();
     Fetched f =
         fetch({kt::reply(response("HTTP/1.1 200 OK", "", "then silence"), kt::Ending::stall)});
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(READ_BUDGET));
     EXPECT_EQ(f.count, 12);
     EXPECT_EQ(f.file, "then silence");
 }
@@ -167,7 +172,9 @@ TEST_F(BodyTest, ReceiveWaitAndSendAll) {
     Connection* c = open_client("127.0.0.1", server.port());
     ASSERT_NE(c, nullptr);
     const char request[] = "GET / HTTP/1.1\r\n\r\n";
-    EXPECT_EQ(send_all(c, request, int32_t(sizeof request - 1), 10), 1);
+    EXPECT_EQ(send_all(c, request, 3, 0), 0); // no time: nothing is sent
+    EXPECT_EQ(send_all(c, request, 0, 1), 1); // nothing to send is sent at once
+    EXPECT_EQ(send_all(c, request, int32_t(sizeof request - 1), 1), 1);
     char buffer[16];
     std::memset(buffer, 'z', sizeof buffer);
     int32_t n = receive_wait(c, buffer, 3, 10);
@@ -272,6 +279,10 @@ TEST_F(DownloadTest, AFailedWriteFailsTheDownloadAndRemovesTheFile) {
         EXPECT_FALSE(kt::file_exists(target)) << k;
         EXPECT_TRUE(server.wait_done());
     }
+    // Taken whole, the body reaches the file in runs of OUTPUT_BUFFER bytes.
+    posix_fail_nth(FaultCall::write_file, 0);
+    EXPECT_EQ(fetch(ok_counted(body)).count, int32_t(body.size()));
+    EXPECT_EQ(posix_calls_made(FaultCall::write_file), (body.size() - 1) / OUTPUT_BUFFER + 1);
 }
 #endif
 

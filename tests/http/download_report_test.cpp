@@ -87,6 +87,12 @@ TEST_F(DownloadReportTest, EachStageIsTold) {
          DownloadStage::answer,
          false,
          0},
+        {"head too slow",
+         {kt::reply("HTTP/1.1 200 OK\r\n", kt::Ending::stall)},
+         1,
+         DownloadStage::answer,
+         true,
+         0},
         {"body cut",
          {kt::reply(response("HTTP/1.1 200 OK", "Content-Length: 100\r\n", "0123456789"))},
          TRANSFER_BUDGET,
@@ -117,6 +123,9 @@ TEST_F(DownloadReportTest, ConnectionAndFileFailuresAreTold) {
         download_file(refused.c_str(), target.c_str(), nullptr, TRANSFER_BUDGET, nullptr, &report),
         0);
     EXPECT_EQ(report.stage, DownloadStage::connect);
+    EXPECT_EQ(download_file(refused.c_str(), nullptr, nullptr, TRANSFER_BUDGET, nullptr, &report),
+              0);
+    EXPECT_EQ(report.stage, DownloadStage::request); // no file named: nothing is tried
     EXPECT_EQ(download_file("http://host.invalid/f", target.c_str(), nullptr, TRANSFER_BUDGET,
                             nullptr, &report),
               0);
@@ -144,12 +153,13 @@ struct CountingHook {
 TEST_F(DownloadReportTest, WaitsAskTheHookAndStopWhenItSaysSo) {
     const kt::Reply silent = kt::reply(
         response("HTTP/1.1 200 OK", "Content-Length: 100\r\n", "0123"), kt::Ending::stall);
-    // A second of silence: the hook is asked about every 100 ms.
+    // A second of silence: the hook is asked about every 100 ms, not in a spin.
     CountingHook counting;
     const WaitHook asked{CountingHook::go_on, &counting};
     Reported r = fetch_reported({silent}, 1, &asked);
     EXPECT_EQ(r.report.stage, DownloadStage::body);
     EXPECT_GE(counting.calls, 5);
+    EXPECT_LE(counting.calls, 50);
 
     // Told to stop, the download ends at once as cut, keeping no file.
     CountingHook stopping;
@@ -164,6 +174,20 @@ TEST_F(DownloadReportTest, WaitsAskTheHookAndStopWhenItSaysSo) {
     EXPECT_EQ(r.report.stage, DownloadStage::cancelled);
     EXPECT_FALSE(complete);
     EXPECT_LT(r.report.milliseconds, 2000u);
+
+    // A request the host stops taking (it resets after its first 64 KiB):
+    // the send's wait asks the hook too.
+    CountingHook sending;
+    sending.stop_at = 1;
+    const WaitHook stop_sending{CountingHook::go_on, &sending};
+    kt::HttpTestServer resetting({kt::reply("", kt::Ending::reset)});
+    const std::string url = resetting.base_url() + "/" + std::string(16 << 20, 'p');
+    r.count = download_file(url.c_str(), target.c_str(), nullptr, TRANSFER_BUDGET, &stop_sending,
+                            &r.report);
+    resetting.stop();
+    EXPECT_EQ(r.count, 0);
+    EXPECT_EQ(r.report.stage, DownloadStage::cancelled);
+    EXPECT_FALSE(r.report.timed_out);
 }
 
 } // namespace

@@ -1,5 +1,9 @@
 #include "tests/http/download_fixture.h"
 
+#ifndef _WIN32
+#include "platform/faults.h"
+#endif
+
 namespace {
 
 using RequestTest = DownloadTest;
@@ -23,6 +27,7 @@ TEST_F(RequestTest, RequestBytesFollowTheTemplate) {
         {"query and anchor sent unchanged", "http://", "/a/b?q=1&r=%20#top", "/a/b?q=1&r=%20#top"},
         {"user information not sent", "http://user:secret@", "/p", "/p"},
         {"a scheme other than https is fetched by plain HTTP", "ftp://", "/s", "/s"},
+        {"so is one of five letters", "HTTPX://", "/s", "/s"},
     };
     for (const Case& c : cases) {
         kt::HttpTestServer server({kt::reply(ok_counted("x"))});
@@ -80,10 +85,16 @@ TEST_F(RequestTest, HttpsIsNeverSentInPlain) {
 }
 
 TEST_F(RequestTest, PortTextIsReadAsADecimalNumber) {
-    kt::HttpTestServer server({kt::reply(ok_counted("x")), kt::reply(ok_counted("y"))});
+    kt::HttpTestServer server({kt::reply(ok_counted("x")), kt::reply(ok_counted("x")),
+                               kt::reply(ok_counted("x")), kt::reply(ok_counted("y"))});
     const std::string port = std::to_string(server.port());
-    // Leading zeros and a query written right after the port still reach the port.
+    // Leading zeros, blanks and a sign, and a query written right after the
+    // port still reach the port.
     EXPECT_EQ(download_file(("http://127.0.0.1:00" + port).c_str(), target.c_str()), 1);
+    EXPECT_EQ(download_file(("http://127.0.0.1: \t+" + port).c_str(), target.c_str()), 1);
+    // Only the low 16 bits count: a negative number wraps around.
+    const std::string wrapped = std::to_string(65536 - server.port());
+    EXPECT_EQ(download_file(("http://127.0.0.1:-" + wrapped).c_str(), target.c_str()), 1);
     EXPECT_EQ(download_file(("http://127.0.0.1:" + port + "?q").c_str(), target.c_str()), 1);
     ASSERT_TRUE(server.wait_done());
     EXPECT_EQ(server.requests()[0], request("/", "127.0.0.1:" + port));
@@ -91,5 +102,36 @@ TEST_F(RequestTest, PortTextIsReadAsADecimalNumber) {
     EXPECT_EQ(download_file("http://127.0.0.1:http/x", target.c_str()), 0);
     EXPECT_EQ(kt::read_file(target), "y"); // the earlier file is left alone
 }
+
+#ifndef _WIN32
+// Memory that runs out at any allocation fails the download as a request
+// that could not be made: no request for another document or port, no file.
+TEST_F(RequestTest, MemoryShortAtAnyAllocationFailsTheDownload) {
+    for (uint32_t k = 1;; k++) {
+        std::remove(target.c_str());
+        kt::HttpTestServer server({kt::reply(ok_counted("x"))});
+        const std::string site = "127.0.0.1:" + std::to_string(server.port());
+        posix_fail_nth(FaultCall::heap_alloc, k);
+        DownloadReport report{};
+        const int32_t count = download_file(("http://" + site + "/a/b?q").c_str(), target.c_str(),
+                                            nullptr, TRANSFER_BUDGET, nullptr, &report);
+        const uint32_t made = posix_calls_made(FaultCall::heap_alloc);
+        posix_fail_nth(FaultCall::heap_alloc, 0);
+        server.stop();
+        for (const std::string& r : server.requests()) {
+            if (!r.empty()) {
+                EXPECT_EQ(r, request("/a/b?q", site)) << k;
+            }
+        }
+        if (made < k) { // every allocation was made
+            EXPECT_EQ(count, 1);
+            break;
+        }
+        EXPECT_EQ(count, 0) << k;
+        EXPECT_EQ(report.stage, DownloadStage::request) << k;
+        EXPECT_FALSE(kt::file_exists(target)) << k;
+    }
+}
+#endif
 
 } // namespace

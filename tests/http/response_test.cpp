@@ -121,7 +121,9 @@ TEST(ResponseParser, WantsNoMoreThanTheResponseCanUse) {
     EXPECT_EQ(response_wanted(p.get()), 3);
     EXPECT_EQ(response_feed(p.get(), "cdefg", 5).consumed, 3);
     EXPECT_EQ(response_wanted(p.get()), 0);
-    EXPECT_EQ(response_feed(p.get(), "more", 4).consumed, 0);
+    const ResponsePiece after = response_feed(p.get(), "more", 4);
+    EXPECT_EQ(after.consumed, 0);
+    EXPECT_EQ(after.body_length, 0);
 }
 
 } // namespace
