@@ -4,7 +4,6 @@ namespace {
 
 constexpr uint8_t SOI = 0xD8;
 constexpr uint8_t EOI = 0xD9;
-constexpr uint8_t SOS = 0xDA;
 constexpr uint8_t TEM = 0x01;
 
 bool is_restart(uint8_t m) {
@@ -16,7 +15,6 @@ bool is_restart(uint8_t m) {
 int64_t jpeg_stream_extent(const uint8_t* data, int64_t limit) {
     if (!data || limit < 4 || data[0] != 0xFF || data[1] != SOI) return 0;
     int64_t p = 2;
-    bool in_scan = false;
     while (p < limit) {
         // Entropy-coded data and any stray bytes between segments run to the
         // next byte 0xFF that starts a marker.
@@ -29,13 +27,10 @@ int64_t jpeg_stream_extent(const uint8_t* data, int64_t limit) {
             m++;
         if (m >= limit) return 0;
         uint8_t code = data[m];
-        if (code == 0x00 || (in_scan && is_restart(code))) { // stuffed byte or restart
-            p = m + 1;
-            continue;
-        }
         if (code == EOI) return m + 1;
         if (code == SOI) return 0;
-        if (code == TEM || is_restart(code)) {
+        // A stuffed byte in scan data, and the markers that carry no length.
+        if (code == 0x00 || code == TEM || is_restart(code)) {
             p = m + 1;
             continue;
         }
@@ -43,7 +38,6 @@ int64_t jpeg_stream_extent(const uint8_t* data, int64_t limit) {
         int64_t length = int64_t(data[m + 1]) << 8 | data[m + 2];
         if (length < 2 || m + 1 + length > limit) return 0;
         p = m + 1 + length;
-        in_scan = code == SOS;
     }
     return 0;
 }

@@ -297,6 +297,7 @@ TEST_F(JpegDecoderTest, LibraryErrorDuringDecodeReturnsToDecodeAndReleaseFreesAl
     ASSERT_EQ(find_image_decoder(data.data(), int32_t(data.size())), jpeg_decoder.format);
     decode_context* c = image_decode_context;
     EXPECT_GT(kt::heap_counts().live, before.live);
+    EXPECT_EQ(jpegdec_decode(c, nullptr, 992, DECODE_BOTTOM_UP), 0); // no bitmap to fill
     // A decompressor in no valid state makes the next library call fail.
     static_cast<jpeg_decompress_struct*>(c->decoder_state[JPEGDEC_OBJECT])->global_state = 0;
     std::vector<uint8_t> bits(size_t(992) * 100);
