@@ -82,6 +82,7 @@ TEST_F(ConnectionTest, WaitingCountsTheBytesThatCanBeTakenAtOnce) {
     while (connection_waiting(c) < 13 && std::chrono::steady_clock::now() < give_up)
         connection_wait(c, 10, false);
     EXPECT_EQ(connection_waiting(c), 13);
+    EXPECT_TRUE(connection_wait(c, 0, false));
     char buffer[16];
     EXPECT_EQ(connection_receive(c, buffer, 5), 5);
     EXPECT_EQ(connection_waiting(c), 8);
