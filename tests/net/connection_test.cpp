@@ -90,6 +90,7 @@ TEST_F(ConnectionTest, WaitingCountsTheBytesThatCanBeTakenAtOnce) {
     EXPECT_EQ(next_event(c), EVENT_DISCONNECT);
     EXPECT_EQ(connection_waiting(c), 0); // closed, nothing left
     EXPECT_EQ(connection_waiting(nullptr), -1);
+    EXPECT_EQ(connection_receive(nullptr, buffer, 1), -1);
     close_connection(c);
 }
 
@@ -177,8 +178,9 @@ TEST_F(ConnectionTest, BindsToTheLocalAddressAndPortGiven) {
 
 TEST_F(ConnectionTest, UdpConnectionsExchangeDatagrams) {
     const uint16_t port_a = kt::unused_port(), port_b = kt::unused_port();
-    Connection* a = open_connection("127.0.0.1", port_b, CONNECTION_UDP, 0, nullptr, port_a);
-    Connection* b = open_connection("127.0.0.1", port_a, CONNECTION_UDP, 0, nullptr, port_b);
+    // b on a loopback address of its own: only a datagram sent to it gets there.
+    Connection* a = open_connection("127.0.0.2", port_b, CONNECTION_UDP, 0, nullptr, port_a);
+    Connection* b = open_connection("127.0.0.1", port_a, CONNECTION_UDP, 0, "127.0.0.2", port_b);
     ASSERT_NE(a, nullptr);
     ASSERT_NE(b, nullptr);
     EXPECT_EQ(a->kind, CONNECTION_UDP);
