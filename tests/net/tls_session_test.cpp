@@ -42,6 +42,11 @@ kt::TlsScript with_verdict(LONG error) {
     s.policy_error = DWORD(error);
     return s;
 }
+kt::TlsScript for_clients_only() {
+    kt::TlsScript s;
+    s.server_usage = false;
+    return s;
+}
 kt::TlsScript credentials(bool modern, bool classic_tls13) {
     kt::TlsScript s;
     s.modern_credentials = modern;
@@ -176,6 +181,7 @@ TEST_F(TlsSessionTest, OnlySoundSessionsCarryTheRequest) {
         {"no chain", with_verdict(CERT_E_CHAINING), TlsFailure::certificate_untrusted, 5},
         {"other host", with_verdict(CERT_E_CN_NO_MATCH), TlsFailure::certificate_name, 5},
         {"other verdict", with_verdict(LONG(0x800B010C)), TlsFailure::other, 5},
+        {"not for servers", for_clients_only(), TlsFailure::other, 5},
     };
     const std::string bytes = tls_record('f', "x") + tls_record('d', COUNTED);
     for (const Outcome& c : cases) {

@@ -11,8 +11,11 @@ constexpr ULONG TRAILER = 2;       // what sealing appends
 constexpr ULONG TRAILER_ROOM = 16; // what the stream sizes promise at most
 constexpr char CLIENT_HELLO[] = "hello\r\n\r\n";
 
+constexpr LONG CERT_E_WRONG_USAGE = LONG(0x800B0110);
+
 TlsScript script;
 TlsLog log_book;
+bool wrong_usage; // the last chain was asked for a usage the certificate lacks
 
 struct Context {
     bool established = false;
@@ -235,6 +238,10 @@ BOOL get_chain(HCERTCHAINENGINE, PCCERT_CONTEXT certificate, FILETIME*, HCERTSTO
     if (!certificate || store != certificate->hCertStore || !parameters || !chain) return false;
     log_book.chains++;
     log_book.retrieval_timeout = parameters->dwUrlRetrievalTimeout;
+    const CERT_USAGE_MATCH& usage = parameters->RequestedUsage;
+    wrong_usage = !script.server_usage && usage.dwType == USAGE_MATCH_TYPE_AND &&
+                  usage.Usage.cUsageIdentifier == 1 &&
+                  std::strcmp(usage.Usage.rgpszUsageIdentifier[0], szOID_PKIX_KP_SERVER_AUTH) == 0;
     *chain = new CERT_CHAIN_CONTEXT{sizeof(CERT_CHAIN_CONTEXT)};
     log_book.open++;
     return true;
@@ -244,8 +251,14 @@ BOOL verify_policy(LPCSTR policy, PCCERT_CHAIN_CONTEXT chain, PCERT_CHAIN_POLICY
                    PCERT_CHAIN_POLICY_STATUS status) {
     if (policy != CERT_CHAIN_POLICY_SSL || !chain || !parameters || !status) return false;
     const auto* https = static_cast<const HTTPSPolicyCallbackData*>(parameters->pvExtraPolicyPara);
-    if (!https || https->dwAuthType != AUTHTYPE_SERVER || !https->pwszServerName) return false;
-    status->dwError = script.policy_error;
+    if (!https) return false;
+    // A structure without its size is not read: then no name is checked.
+    const bool read = https->cbStruct >= sizeof *https;
+    if (read && (https->dwAuthType != AUTHTYPE_SERVER || !https->pwszServerName)) return false;
+    status->dwError = wrong_usage ? DWORD(CERT_E_WRONG_USAGE)
+                      : !read && script.policy_error == DWORD(CERT_E_CN_NO_MATCH)
+                          ? 0
+                          : script.policy_error;
     return true;
 }
 

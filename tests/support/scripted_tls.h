@@ -35,6 +35,7 @@ struct TlsScript {
     bool modern_credentials = true;         // SCH_CREDENTIALS known (Windows 10 1809 on)
     bool classic_tls13 = true;              // SCHANNEL_CRED may ask for TLS 1.3
     DWORD policy_error = 0;                 // the SSL policy's verdict on the chain
+    bool server_usage = true;               // the certificate may serve TLS servers
     bool wine = false;                      // the closing alert comes as an empty record
     uint32_t hello_size = 0;                // a first token padded to this length
 };
