@@ -196,7 +196,9 @@ TEST_F(TlsSessionTest, OnlySoundSessionsCarryTheRequest) {
         kt::HttpTestServer server({kt::reply(bytes)});
         Connection* connection = open_client("127.0.0.1", server.port());
         ASSERT_NE(connection, nullptr);
-        const uint64_t deadline = GetTickCount64() + 10000;
+        // The first session has no end in sight.
+        const bool endless = &c == &cases[0];
+        const uint64_t deadline = endless ? UINT64_MAX : GetTickCount64() + 10000;
         TlsFailure why = TlsFailure::none;
         EXPECT_EQ(secure_connection(connection, "127.0.0.1", deadline, nullptr, &why), sound)
             << c.name;
@@ -204,16 +206,15 @@ TEST_F(TlsSessionTest, OnlySoundSessionsCarryTheRequest) {
         if (sound) {
             EXPECT_EQ(connection_tls_version(connection),
                       c.script.protocol & SP_PROT_TLS1_3 ? 13 : 12);
-            // The chain build may fetch for no longer than the handshake had left.
-            EXPECT_GT(tls.log().retrieval_timeout, 0u) << c.name;
-            EXPECT_LE(tls.log().retrieval_timeout, 10000u) << c.name;
+            // The chain build may fetch for no longer than the handshake had
+            // left, or the longest wait there is.
+            const DWORD fetch = tls.log().retrieval_timeout;
+            EXPECT_TRUE(endless ? fetch == 0xFFFFFFFFu : fetch > 0 && fetch <= 10000)
+                << c.name << ": " << fetch;
         }
         close_connection(connection);
         EXPECT_EQ(tls.log().closing_alerts, sound ? 1 : 0) << c.name;
         EXPECT_EQ(tls.log().open, 0) << c.name;
-        // A sound session's last bytes on the wire are its closing alert.
-        ASSERT_TRUE(server.wait_done()) << c.name;
-        EXPECT_EQ(server.received().at(0).ends_with(tls_record('a')), sound) << c.name;
         // A sound session's last bytes on the wire are its closing alert.
         ASSERT_TRUE(server.wait_done()) << c.name;
         EXPECT_EQ(server.received().at(0).ends_with(tls_record('a')), sound) << c.name;
