@@ -108,9 +108,10 @@ struct Exchange {
 TEST_F(TlsSessionTest, ExchangesSplitAtEveryPoint) {
     const std::string x = "x";
     const Exchange cases[] = {
-        {"TLS 1.3: data with the last flight, a ticket, data, the alert", tls13(),
+        {"TLS 1.3: data with the last flight, a ticket, one byte, data, the alert", tls13(),
          tls_record('h', x) + tls_record('f', x) + tls_record('d', UNFRAMED.substr(0, 9)) +
-             tls_record('t', "ticket") + tls_record('d', UNFRAMED.substr(9)) + tls_record('a'),
+             tls_record('t', "ticket") + tls_record('d', UNFRAMED.substr(9, 1)) +
+             tls_record('d', UNFRAMED.substr(10)) + tls_record('a'),
          4, true, 1},
         {"TLS 1.3: two tickets before a counted body", tls13(),
          tls_record('f', x) + tls_record('t', x) + tls_record('t', x) + tls_record('d', COUNTED), 4,
