@@ -185,6 +185,7 @@ TEST_F(TlsSessionTest, OnlySoundSessionsCarryTheRequest) {
         {"not for servers", for_clients_only(), TlsFailure::other, 5},
     };
     const std::string bytes = tls_record('f', "x") + tls_record('d', COUNTED);
+    const std::string text(20000, 'w');
     for (const Outcome& c : cases) {
         const bool sound = c.why == TlsFailure::none;
         const Fetched f = fetch(c.script, kt::reply(bytes));
@@ -212,13 +213,21 @@ TEST_F(TlsSessionTest, OnlySoundSessionsCarryTheRequest) {
             const DWORD fetch = tls.log().retrieval_timeout;
             EXPECT_TRUE(endless ? fetch == 0xFFFFFFFFu : fetch > 0 && fetch <= 10000)
                 << c.name << ": " << fetch;
+            // A long write goes out in one record of the longest SChannel seals.
+            EXPECT_EQ(connection_send(connection, text.data(), int32_t(text.size())), 16384)
+                << c.name;
         }
         close_connection(connection);
         EXPECT_EQ(tls.log().closing_alerts, sound ? 1 : 0) << c.name;
         EXPECT_EQ(tls.log().open, 0) << c.name;
         // A sound session's last bytes on the wire are its closing alert.
         ASSERT_TRUE(server.wait_done()) << c.name;
-        EXPECT_EQ(server.received().at(0).ends_with(tls_record('a')), sound) << c.name;
+        const std::string wire = server.received().at(0);
+        EXPECT_EQ(wire.ends_with(tls_record('a')), sound) << c.name;
+        if (sound) {
+            EXPECT_EQ(wire, kt::tls_client_bytes(0, text.substr(0, 16384)) + tls_record('a'))
+                << c.name;
+        }
     }
 }
 
