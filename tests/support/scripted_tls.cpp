@@ -121,6 +121,10 @@ SECURITY_STATUS initialize(PCredHandle, PCtxtHandle handle, SEC_CHAR* target, UL
         c->established = true;
         return give_token(out, "finished", 8) ? SEC_E_OK : SEC_E_INTERNAL_ERROR;
     }
+    if (c->established && type == 'k' && (script.protocol & SP_PROT_TLS1_3_CLIENT)) {
+        log_book.post_handshake++;
+        return give_token(out, "update", 6) ? SEC_E_OK : SEC_E_INTERNAL_ERROR;
+    }
     if (c->established && type == 't') {
         if (script.protocol & SP_PROT_TLS1_3_CLIENT) {
             log_book.post_handshake++;
@@ -216,7 +220,7 @@ SECURITY_STATUS decrypt(PCtxtHandle handle, PSecBufferDesc message, ULONG, ULONG
     if (type == 'a' && !script.wine) return SEC_I_CONTEXT_EXPIRED;
     // A message after the handshake stays undecrypted for the handshake
     // function: it and what follows come back as the extra buffer.
-    if (type == 't') {
+    if (type == 't' || type == 'k') {
         b[0] = {0, SECBUFFER_STREAM_HEADER, bytes};
         b[1] = {0, SECBUFFER_DATA, bytes};
         b[2] = {0, SECBUFFER_STREAM_TRAILER, bytes};

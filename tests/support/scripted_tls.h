@@ -10,6 +10,8 @@
 //   'd' application data; the payload is the plaintext
 //   't' a handshake message after the handshake: under TLS 1.3 a session
 //       ticket, under TLS 1.2 a request for a new handshake
+//   'k' under TLS 1.3, a key update that asks for the client's own, which
+//       goes back as "update"
 //   'a' the closing alert
 //
 // Anything else fails to decrypt. The client's first token ends in an empty
