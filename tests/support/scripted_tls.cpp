@@ -61,12 +61,31 @@ bool give_token(PSecBufferDesc out, const char* bytes, ULONG length) {
     return true;
 }
 
+// SChannel reads every list a credential names; this provider, which has
+// no certificates, stores, mappers or algorithms of the client's to read,
+// refuses credentials that name any.
+template <typename Credentials> bool names_lists(const Credentials* c) {
+    return c->cCreds || c->paCred || c->hRootStore || c->cMappers || c->aphMappers;
+}
+
 SECURITY_STATUS acquire(SEC_CHAR*, SEC_CHAR* package, ULONG use, void*, void* auth_data,
                         SEC_GET_KEY_FN, void*, PCredHandle credentials, PTimeStamp) {
     if (!package || std::strcmp(package, UNISP_NAME_A) != 0 || use != SECPKG_CRED_OUTBOUND ||
         !auth_data || !credentials)
         return SEC_E_INTERNAL_ERROR;
     const DWORD version = *static_cast<const DWORD*>(auth_data);
+    if (version == SCH_CREDENTIALS_VERSION) {
+        const auto* modern = static_cast<const SCH_CREDENTIALS*>(auth_data);
+        if (names_lists(modern)) return SEC_E_UNKNOWN_CREDENTIALS;
+        for (DWORD i = 0; i < modern->cTlsParameters; i++)
+            if (modern->pTlsParameters[i].cAlpnIds || modern->pTlsParameters[i].cDisabledCrypto)
+                return SEC_E_UNKNOWN_CREDENTIALS;
+    }
+    if (version == SCHANNEL_CRED_VERSION) {
+        const auto* classic = static_cast<const SCHANNEL_CRED*>(auth_data);
+        if (names_lists(classic) || classic->cSupportedAlgs || classic->palgSupportedAlgs)
+            return SEC_E_UNKNOWN_CREDENTIALS;
+    }
     if (version == SCH_CREDENTIALS_VERSION && !script.modern_credentials)
         return SEC_E_UNKNOWN_CREDENTIALS;
     if (version == SCHANNEL_CRED_VERSION && !script.classic_tls13 &&
