@@ -289,6 +289,23 @@ TEST_F(TlsSessionTest, HandshakeWaitsEndByHookOrDeadline) {
     }
 }
 
+// A handshake that ends as its deadline comes leaves no time to check the
+// certificate: the session is refused rather than wait for the chain as
+// long as the system likes.
+TEST_F(TlsSessionTest, NoTimeLeftForTheChainRefusesTheSession) {
+    kt::TlsScript script;
+    script.told_at = GetTickCount64() + 300;
+    tls.reset(script);
+    kt::HttpTestServer server({kt::reply(tls_record('f', "x"), kt::Ending::stall)});
+    Connection* connection = open_client("127.0.0.1", server.port());
+    ASSERT_NE(connection, nullptr);
+    TlsFailure why = TlsFailure::none;
+    EXPECT_FALSE(secure_connection(connection, "127.0.0.1", script.told_at, nullptr, &why));
+    EXPECT_EQ(why, TlsFailure::other);
+    EXPECT_EQ(tls.log().chains, 0);
+    close_connection(connection);
+}
+
 // An unframed body that reaches the byte cap over TLS was cut there: only
 // the closing alert shows where the server ended it.
 TEST_F(TlsSessionTest, UnframedBodyAtTheCapIsCut) {

@@ -2,6 +2,8 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <chrono>
+#include <thread>
 
 namespace kt {
 namespace {
@@ -179,6 +181,11 @@ SECURITY_STATUS query(PCtxtHandle handle, ULONG attribute, void* buffer) {
         *static_cast<SecPkgContext_StreamSizes*>(buffer) = {HEADER, TRAILER_ROOM, 16384, 4, 1};
         return SEC_E_OK;
     case SECPKG_ATTR_CONNECTION_INFO: {
+        // Resting until just before, so as to be running when the tick starts.
+        while (GetTickCount64() + 2 < script.told_at)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        while (GetTickCount64() < script.told_at) {
+        }
         SecPkgContext_ConnectionInfo info{};
         info.dwProtocol = script.protocol;
         *static_cast<SecPkgContext_ConnectionInfo*>(buffer) = info;
