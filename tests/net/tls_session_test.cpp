@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include <sys/socket.h>
+
 #include <gtest/gtest.h>
 
 #include "http/download.h"
@@ -286,6 +288,29 @@ TEST_F(TlsSessionTest, HandshakeWaitsEndByHookOrDeadline) {
         close_connection(connection);
         server.stop();
         EXPECT_EQ(tls.log().open, 0) << c.deaf;
+    }
+}
+
+// A write on a socket that can no longer send is refused, whether a record
+// was still on its way (the server read nothing for a while) or not.
+TEST_F(TlsSessionTest, WritesFailWithTheSocket) {
+    const std::string text(16384, 'w');
+    for (const bool full : {false, true}) {
+        tls.reset(tls13());
+        kt::HttpTestServer server(
+            {kt::Reply{{kt::Send{tls_record('f', "x")}, kt::Send{"", 30000}}, kt::Ending::stall}});
+        Connection* connection = open_client("127.0.0.1", server.port());
+        ASSERT_NE(connection, nullptr);
+        ASSERT_TRUE(
+            secure_connection(connection, "127.0.0.1", GetTickCount64() + 10000, nullptr, nullptr));
+        int32_t sent = 0;
+        for (int i = 0; full && i < 10000 && sent >= 0; i++)
+            sent = connection_send(connection, text.data(), int32_t(text.size()));
+        EXPECT_EQ(sent, full ? -1 : 0);
+        ::shutdown(int(connection->socket), SHUT_WR);
+        EXPECT_EQ(connection_send(connection, text.data(), 1), -1) << full;
+        close_connection(connection);
+        server.stop();
     }
 }
 
