@@ -291,12 +291,16 @@ TEST_F(TlsSessionTest, HandshakeWaitsEndByHookOrDeadline) {
     }
 }
 
-// A write on a socket that can no longer send is refused, whether a record
-// was still on its way (the server read nothing for a while) or not.
-TEST_F(TlsSessionTest, WritesFailWithTheSocket) {
+// A write that cannot go out is refused: one SChannel cannot seal, one on a
+// socket that can no longer send, with or without a record still on its way
+// (the server read nothing for a while).
+TEST_F(TlsSessionTest, WritesThatCannotGoOutAreRefused) {
     const std::string text(16384, 'w');
-    for (const bool full : {false, true}) {
-        tls.reset(tls13());
+    enum { unsealed, shut, full_then_shut };
+    for (const int c : {unsealed, shut, full_then_shut}) {
+        kt::TlsScript script;
+        script.seal_fails = c == unsealed;
+        tls.reset(script);
         kt::HttpTestServer server(
             {kt::Reply{{kt::Send{tls_record('f', "x")}, kt::Send{"", 30000}}, kt::Ending::stall}});
         Connection* connection = open_client("127.0.0.1", server.port());
@@ -304,11 +308,11 @@ TEST_F(TlsSessionTest, WritesFailWithTheSocket) {
         ASSERT_TRUE(
             secure_connection(connection, "127.0.0.1", GetTickCount64() + 10000, nullptr, nullptr));
         int32_t sent = 0;
-        for (int i = 0; full && i < 10000 && sent >= 0; i++)
+        for (int i = 0; c == full_then_shut && i < 10000 && sent >= 0; i++)
             sent = connection_send(connection, text.data(), int32_t(text.size()));
-        EXPECT_EQ(sent, full ? -1 : 0);
-        ::shutdown(int(connection->socket), SHUT_WR);
-        EXPECT_EQ(connection_send(connection, text.data(), 1), -1) << full;
+        EXPECT_EQ(sent, c == full_then_shut ? -1 : 0);
+        if (c != unsealed) ::shutdown(int(connection->socket), SHUT_WR);
+        EXPECT_EQ(connection_send(connection, text.data(), 1), -1) << c;
         close_connection(connection);
         server.stop();
     }

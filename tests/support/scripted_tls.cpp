@@ -212,7 +212,7 @@ SECURITY_STATUS free_buffer(void* buffer) {
 // Seals in place: the header names the record; the trailer takes two bytes
 // of its room, and its buffer says so, as a block cipher's padding does.
 SECURITY_STATUS encrypt(PCtxtHandle handle, ULONG, PSecBufferDesc message, ULONG) {
-    if (!context_of(handle)->established || !message || message->cBuffers < 3)
+    if (!context_of(handle)->established || !message || message->cBuffers < 3 || script.seal_fails)
         return SEC_E_INTERNAL_ERROR;
     SecBuffer* b = message->pBuffers;
     if (b[0].BufferType != SECBUFFER_STREAM_HEADER || b[0].cbBuffer < HEADER ||

@@ -40,6 +40,7 @@ struct TlsScript {
     bool server_usage = true;               // the certificate may serve TLS servers
     bool wine = false;                      // the closing alert comes as an empty record
     uint32_t hello_size = 0;                // a first token padded to this length
+    bool seal_fails = false;                // EncryptMessage fails
     uint64_t told_at = 0;                   // the tick at whose start the protocol is told
 };
 
