@@ -46,7 +46,8 @@ bool to_bsd_address(const sockaddr* address, int length, unsigned char* out, siz
 } // namespace
 
 int WSAStartup(WORD version, WSADATA* data) {
-    if (!data) return 10014; // WSAEFAULT
+    if (!data) return 10014;                 // WSAEFAULT
+    if ((version & 0xFF) == 0) return 10092; // WSAVERNOTSUPPORTED: below the lowest, 1.0
     std::memset(data, 0, sizeof *data);
     data->wVersion = version;
     data->wHighVersion = 0x0202;

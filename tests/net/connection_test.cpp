@@ -197,6 +197,10 @@ TEST_F(ConnectionTest, UdpConnectionsExchangeDatagrams) {
     EXPECT_EQ(connection_send(b, "pong", 4), 4);
     ASSERT_EQ(next_event(a), EVENT_DATA);
     EXPECT_EQ(connection_receive(a, buffer, sizeof buffer), 4);
+    // A datagram connection cannot be secured.
+    TlsFailure why = TlsFailure::none;
+    EXPECT_FALSE(secure_connection(a, "127.0.0.1", UINT64_MAX, nullptr, &why));
+    EXPECT_EQ(why, TlsFailure::other);
     close_connection(a);
     close_connection(b);
 }
