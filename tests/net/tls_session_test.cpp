@@ -11,6 +11,7 @@
 
 #include "http/download.h"
 #include "net/connection.h"
+#include "platform/faults.h"
 #include "tests/support/http_test_server.h"
 #include "tests/support/scripted_tls.h"
 #include "tests/support/test_support.h"
@@ -86,7 +87,9 @@ struct TlsSessionTest : ::testing::Test {
         kt::HttpTestServer server({std::move(reply)});
         const std::string url = "https://127.0.0.1:" + std::to_string(server.port()) + "/f";
         Fetched f{};
+        const size_t live = kt::heap_counts().live;
         f.count = download_file(url.c_str(), target.c_str(), &f.complete);
+        EXPECT_EQ(kt::heap_counts().live, live) << "blocks left";
         EXPECT_TRUE(server.wait_done());
         if (!server.received().empty()) f.wire = server.received()[0];
         if (kt::file_exists(target)) f.file = kt::read_file(target);
@@ -129,6 +132,8 @@ TEST_F(TlsSessionTest, ExchangesSplitAtEveryPoint) {
          tls_record('f', x) + tls_record('d', UNFRAMED) + tls_record('a') +
              tls_record('d', "more").substr(0, 5),
          4, false, 0},
+        {"Wine: a close right after data is a cut", under_wine(tls12()),
+         tls_record('f', x) + tls_record('d', UNFRAMED), 4, false, 0},
         {"Windows: an empty record before the close is no end", tls12(),
          tls_record('f', x) + tls_record('d', UNFRAMED) + tls_record('d'), 4, false, 0},
         {"TLS 1.2: a close without the alert is a cut", tls12(),
@@ -235,6 +240,16 @@ TEST_F(TlsSessionTest, OnlySoundSessionsCarryTheRequest) {
                 << c.name;
         }
     }
+    // Nor does a session that finds no memory for its record.
+    kt::HttpTestServer server({kt::reply(bytes)});
+    Connection* connection = open_client("127.0.0.1", server.port());
+    ASSERT_NE(connection, nullptr);
+    TlsFailure why = TlsFailure::none;
+    posix_fail_nth(FaultCall::heap_alloc, 1);
+    EXPECT_FALSE(secure_connection(connection, "127.0.0.1", UINT64_MAX, nullptr, &why));
+    posix_fail_nth(FaultCall::heap_alloc, 0);
+    EXPECT_EQ(why, TlsFailure::other);
+    close_connection(connection);
 }
 
 // A server that never answers the hello, and one that never reads it (a
