@@ -17,7 +17,8 @@ constexpr LONG CERT_E_WRONG_USAGE = LONG(0x800B0110);
 
 TlsScript script;
 TlsLog log_book;
-bool wrong_usage; // the last chain was asked for a usage the certificate lacks
+bool wrong_usage;     // the last chain was asked for a usage the certificate lacks
+bool system_defaults; // the credentials name no protocols: TLS 1.0 alone, as Windows 7's
 
 struct Context {
     bool established = false;
@@ -76,6 +77,7 @@ SECURITY_STATUS acquire(SEC_CHAR*, SEC_CHAR* package, ULONG use, void*, void* au
         !auth_data || !credentials)
         return SEC_E_INTERNAL_ERROR;
     const DWORD version = *static_cast<const DWORD*>(auth_data);
+    system_defaults = false;
     if (version == SCH_CREDENTIALS_VERSION) {
         const auto* modern = static_cast<const SCH_CREDENTIALS*>(auth_data);
         if (names_lists(modern)) return SEC_E_UNKNOWN_CREDENTIALS;
@@ -87,6 +89,7 @@ SECURITY_STATUS acquire(SEC_CHAR*, SEC_CHAR* package, ULONG use, void*, void* au
         const auto* classic = static_cast<const SCHANNEL_CRED*>(auth_data);
         if (names_lists(classic) || classic->cSupportedAlgs || classic->palgSupportedAlgs)
             return SEC_E_UNKNOWN_CREDENTIALS;
+        system_defaults = classic->grbitEnabledProtocols == 0;
     }
     if (version == SCH_CREDENTIALS_VERSION && !script.modern_credentials)
         return SEC_E_UNKNOWN_CREDENTIALS;
@@ -187,7 +190,7 @@ SECURITY_STATUS query(PCtxtHandle handle, ULONG attribute, void* buffer) {
         while (GetTickCount64() < script.told_at) {
         }
         SecPkgContext_ConnectionInfo info{};
-        info.dwProtocol = script.protocol;
+        info.dwProtocol = system_defaults ? SP_PROT_TLS1_0_CLIENT : script.protocol;
         *static_cast<SecPkgContext_ConnectionInfo*>(buffer) = info;
         return SEC_E_OK;
     }
