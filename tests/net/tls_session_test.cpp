@@ -224,6 +224,9 @@ TEST_F(TlsSessionTest, OnlySoundSessionsCarryTheRequest) {
             const DWORD fetch = tls.log().retrieval_timeout;
             EXPECT_TRUE(endless ? fetch == 0xFFFFFFFFu : fetch > 0 && fetch <= 10000)
                 << c.name << ": " << fetch;
+            // The response comes whole, in one record.
+            EXPECT_TRUE(connection_wait(connection, 5000, false)) << c.name;
+            EXPECT_EQ(connection_waiting(connection), int32_t(COUNTED.size())) << c.name;
             // A long write goes out in one record of the longest SChannel seals.
             EXPECT_EQ(connection_send(connection, text.data(), int32_t(text.size())), 16384)
                 << c.name;
