@@ -84,6 +84,7 @@ TEST_F(ConnectionTest, WaitingCountsTheBytesThatCanBeTakenAtOnce) {
     EXPECT_EQ(connection_waiting(c), 13);
     EXPECT_TRUE(connection_wait(c, 0, false));
     char buffer[16];
+    EXPECT_EQ(connection_receive(c, buffer, 0), 0); // an empty read takes nothing
     EXPECT_EQ(connection_receive(c, buffer, 5), 5);
     EXPECT_EQ(connection_waiting(c), 8);
     EXPECT_EQ(connection_receive(c, buffer, 16), 8);
