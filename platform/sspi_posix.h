@@ -86,16 +86,41 @@ constexpr DWORD SP_PROT_TLS1_3_CLIENT = 0x2000;
 constexpr DWORD SP_PROT_TLS1_2 = 0xC00;
 constexpr DWORD SP_PROT_TLS1_3 = 0x3000;
 
+// Every member, in Windows' order; the certificate, store, mapper and
+// algorithm lists as plain pointers.
 struct SCHANNEL_CRED {
     DWORD dwVersion;
+    DWORD cCreds;
+    const void** paCred;
+    void* hRootStore;
+    DWORD cMappers;
+    void** aphMappers;
+    DWORD cSupportedAlgs;
+    unsigned* palgSupportedAlgs;
     DWORD grbitEnabledProtocols;
+    DWORD dwMinimumCipherStrength;
+    DWORD dwMaximumCipherStrength;
+    DWORD dwSessionLifespan;
     DWORD dwFlags;
+    DWORD dwCredFormat;
 };
 struct TLS_PARAMETERS {
+    DWORD cAlpnIds;
+    void* rgstrAlpnIds;
     DWORD grbitDisabledProtocols;
+    DWORD cDisabledCrypto;
+    void* pDisabledCrypto;
+    DWORD dwFlags;
 };
 struct SCH_CREDENTIALS {
     DWORD dwVersion;
+    DWORD dwCredFormat;
+    DWORD cCreds;
+    const void** paCred;
+    void* hRootStore;
+    DWORD cMappers;
+    void** aphMappers;
+    DWORD dwSessionLifespan;
     DWORD dwFlags;
     DWORD cTlsParameters;
     TLS_PARAMETERS* pTlsParameters;

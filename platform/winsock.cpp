@@ -46,7 +46,8 @@ bool to_bsd_address(const sockaddr* address, int length, unsigned char* out, siz
 } // namespace
 
 int WSAStartup(WORD version, WSADATA* data) {
-    if (!data) return 10014; // WSAEFAULT
+    if (!data) return 10014;                 // WSAEFAULT
+    if ((version & 0xFF) == 0) return 10092; // WSAVERNOTSUPPORTED: below the lowest, 1.0
     std::memset(data, 0, sizeof *data);
     data->wVersion = version;
     data->wHighVersion = 0x0202;
@@ -64,10 +65,12 @@ int WSACleanup() {
     return 0;
 }
 
-SOCKET socket(int family, int type, int) {
+SOCKET socket(int family, int type, int protocol) {
     if (startups == 0) return INVALID_SOCKET; // WSANOTINITIALISED
     int f = bsd_family(family);
     if (f < 0 || (type != SOCK_STREAM && type != SOCK_DGRAM)) return INVALID_SOCKET;
+    // 0, or the type's own protocol (IPPROTO_TCP 6, IPPROTO_UDP 17): WSAEPROTONOSUPPORT
+    if (protocol != 0 && protocol != (type == SOCK_STREAM ? 6 : 17)) return INVALID_SOCKET;
     int fd = bsd::socket_open(f, type);
     return fd < 0 ? INVALID_SOCKET : SOCKET(fd);
 }
@@ -166,28 +169,31 @@ int ioctlsocket(SOCKET s, long command, u_long* argument) {
     return SOCKET_ERROR;
 }
 
-int send(SOCKET s, const char* data, int length, int) {
-    if (to_fd(s) < 0 || length < 0 || (!data && length)) return SOCKET_ERROR;
+// No flags (out-of-band data, peeking, ...) are imitated: a call with any is
+// refused rather than answered as if it had none.
+int send(SOCKET s, const char* data, int length, int flags) {
+    if (to_fd(s) < 0 || flags != 0 || length < 0 || (!data && length)) return SOCKET_ERROR;
     long n = bsd::socket_send(to_fd(s), data, size_t(length));
     return n < 0 ? SOCKET_ERROR : int(n);
 }
 
-int recv(SOCKET s, char* buffer, int length, int) {
-    if (to_fd(s) < 0 || length < 0 || (!buffer && length)) return SOCKET_ERROR;
+int recv(SOCKET s, char* buffer, int length, int flags) {
+    if (to_fd(s) < 0 || flags != 0 || length < 0 || (!buffer && length)) return SOCKET_ERROR;
     long n = bsd::socket_recv(to_fd(s), buffer, size_t(length));
     return n < 0 ? SOCKET_ERROR : int(n);
 }
 
-int sendto(SOCKET s, const char* data, int length, int, const sockaddr* to, int to_length) {
+int sendto(SOCKET s, const char* data, int length, int flags, const sockaddr* to, int to_length) {
     unsigned char a[128];
     size_t n;
-    if (to_fd(s) < 0 || length < 0 || !to_bsd_address(to, to_length, a, &n)) return SOCKET_ERROR;
+    if (to_fd(s) < 0 || flags != 0 || length < 0 || !to_bsd_address(to, to_length, a, &n))
+        return SOCKET_ERROR;
     long r = bsd::socket_sendto(to_fd(s), data, size_t(length), a, n);
     return r < 0 ? SOCKET_ERROR : int(r);
 }
 
-int recvfrom(SOCKET s, char* buffer, int length, int, sockaddr* from, int* from_length) {
-    if (to_fd(s) < 0 || length < 0) return SOCKET_ERROR;
+int recvfrom(SOCKET s, char* buffer, int length, int flags, sockaddr* from, int* from_length) {
+    if (to_fd(s) < 0 || flags != 0 || length < 0) return SOCKET_ERROR;
     unsigned char a[128];
     size_t n = sizeof a;
     long r = bsd::socket_recvfrom(to_fd(s), buffer, size_t(length), a, &n);

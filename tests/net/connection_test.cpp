@@ -82,13 +82,16 @@ TEST_F(ConnectionTest, WaitingCountsTheBytesThatCanBeTakenAtOnce) {
     while (connection_waiting(c) < 13 && std::chrono::steady_clock::now() < give_up)
         connection_wait(c, 10, false);
     EXPECT_EQ(connection_waiting(c), 13);
+    EXPECT_TRUE(connection_wait(c, 0, false));
     char buffer[16];
+    EXPECT_EQ(connection_receive(c, buffer, 0), 0); // an empty read takes nothing
     EXPECT_EQ(connection_receive(c, buffer, 5), 5);
     EXPECT_EQ(connection_waiting(c), 8);
     EXPECT_EQ(connection_receive(c, buffer, 16), 8);
     EXPECT_EQ(next_event(c), EVENT_DISCONNECT);
     EXPECT_EQ(connection_waiting(c), 0); // closed, nothing left
     EXPECT_EQ(connection_waiting(nullptr), -1);
+    EXPECT_EQ(connection_receive(nullptr, buffer, 1), -1);
     close_connection(c);
 }
 
@@ -176,8 +179,9 @@ TEST_F(ConnectionTest, BindsToTheLocalAddressAndPortGiven) {
 
 TEST_F(ConnectionTest, UdpConnectionsExchangeDatagrams) {
     const uint16_t port_a = kt::unused_port(), port_b = kt::unused_port();
-    Connection* a = open_connection("127.0.0.1", port_b, CONNECTION_UDP, 0, nullptr, port_a);
-    Connection* b = open_connection("127.0.0.1", port_a, CONNECTION_UDP, 0, nullptr, port_b);
+    // b on a loopback address of its own: only a datagram sent to it gets there.
+    Connection* a = open_connection("127.0.0.2", port_b, CONNECTION_UDP, 0, nullptr, port_a);
+    Connection* b = open_connection("127.0.0.1", port_a, CONNECTION_UDP, 0, "127.0.0.2", port_b);
     ASSERT_NE(a, nullptr);
     ASSERT_NE(b, nullptr);
     EXPECT_EQ(a->kind, CONNECTION_UDP);
@@ -194,6 +198,10 @@ TEST_F(ConnectionTest, UdpConnectionsExchangeDatagrams) {
     EXPECT_EQ(connection_send(b, "pong", 4), 4);
     ASSERT_EQ(next_event(a), EVENT_DATA);
     EXPECT_EQ(connection_receive(a, buffer, sizeof buffer), 4);
+    // A datagram connection cannot be secured.
+    TlsFailure why = TlsFailure::none;
+    EXPECT_FALSE(secure_connection(a, "127.0.0.1", UINT64_MAX, nullptr, &why));
+    EXPECT_EQ(why, TlsFailure::other);
     close_connection(a);
     close_connection(b);
 }

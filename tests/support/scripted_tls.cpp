@@ -2,6 +2,8 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <chrono>
+#include <thread>
 
 namespace kt {
 namespace {
@@ -11,8 +13,12 @@ constexpr ULONG TRAILER = 2;       // what sealing appends
 constexpr ULONG TRAILER_ROOM = 16; // what the stream sizes promise at most
 constexpr char CLIENT_HELLO[] = "hello\r\n\r\n";
 
+constexpr LONG CERT_E_WRONG_USAGE = LONG(0x800B0110);
+
 TlsScript script;
 TlsLog log_book;
+bool wrong_usage;     // the last chain was asked for a usage the certificate lacks
+bool system_defaults; // the credentials name no protocols: TLS 1.0 alone, as Windows 7's
 
 struct Context {
     bool established = false;
@@ -58,12 +64,33 @@ bool give_token(PSecBufferDesc out, const char* bytes, ULONG length) {
     return true;
 }
 
+// SChannel reads every list a credential names; this provider, which has
+// no certificates, stores, mappers or algorithms of the client's to read,
+// refuses credentials that name any.
+template <typename Credentials> bool names_lists(const Credentials* c) {
+    return c->cCreds || c->paCred || c->hRootStore || c->cMappers || c->aphMappers;
+}
+
 SECURITY_STATUS acquire(SEC_CHAR*, SEC_CHAR* package, ULONG use, void*, void* auth_data,
                         SEC_GET_KEY_FN, void*, PCredHandle credentials, PTimeStamp) {
     if (!package || std::strcmp(package, UNISP_NAME_A) != 0 || use != SECPKG_CRED_OUTBOUND ||
         !auth_data || !credentials)
         return SEC_E_INTERNAL_ERROR;
     const DWORD version = *static_cast<const DWORD*>(auth_data);
+    system_defaults = false;
+    if (version == SCH_CREDENTIALS_VERSION) {
+        const auto* modern = static_cast<const SCH_CREDENTIALS*>(auth_data);
+        if (names_lists(modern)) return SEC_E_UNKNOWN_CREDENTIALS;
+        for (DWORD i = 0; i < modern->cTlsParameters; i++)
+            if (modern->pTlsParameters[i].cAlpnIds || modern->pTlsParameters[i].cDisabledCrypto)
+                return SEC_E_UNKNOWN_CREDENTIALS;
+    }
+    if (version == SCHANNEL_CRED_VERSION) {
+        const auto* classic = static_cast<const SCHANNEL_CRED*>(auth_data);
+        if (names_lists(classic) || classic->cSupportedAlgs || classic->palgSupportedAlgs)
+            return SEC_E_UNKNOWN_CREDENTIALS;
+        system_defaults = classic->grbitEnabledProtocols == 0;
+    }
     if (version == SCH_CREDENTIALS_VERSION && !script.modern_credentials)
         return SEC_E_UNKNOWN_CREDENTIALS;
     if (version == SCHANNEL_CRED_VERSION && !script.classic_tls13 &&
@@ -118,6 +145,10 @@ SECURITY_STATUS initialize(PCredHandle, PCtxtHandle handle, SEC_CHAR* target, UL
         c->established = true;
         return give_token(out, "finished", 8) ? SEC_E_OK : SEC_E_INTERNAL_ERROR;
     }
+    if (c->established && type == 'k' && (script.protocol & SP_PROT_TLS1_3_CLIENT)) {
+        log_book.post_handshake++;
+        return give_token(out, "update", 6) ? SEC_E_OK : SEC_E_INTERNAL_ERROR;
+    }
     if (c->established && type == 't') {
         if (script.protocol & SP_PROT_TLS1_3_CLIENT) {
             log_book.post_handshake++;
@@ -153,8 +184,13 @@ SECURITY_STATUS query(PCtxtHandle handle, ULONG attribute, void* buffer) {
         *static_cast<SecPkgContext_StreamSizes*>(buffer) = {HEADER, TRAILER_ROOM, 16384, 4, 1};
         return SEC_E_OK;
     case SECPKG_ATTR_CONNECTION_INFO: {
+        // Resting until just before, so as to be running when the tick starts.
+        while (GetTickCount64() + 2 < script.told_at)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        while (GetTickCount64() < script.told_at) {
+        }
         SecPkgContext_ConnectionInfo info{};
-        info.dwProtocol = script.protocol;
+        info.dwProtocol = system_defaults ? SP_PROT_TLS1_0_CLIENT : script.protocol;
         *static_cast<SecPkgContext_ConnectionInfo*>(buffer) = info;
         return SEC_E_OK;
     }
@@ -179,7 +215,7 @@ SECURITY_STATUS free_buffer(void* buffer) {
 // Seals in place: the header names the record; the trailer takes two bytes
 // of its room, and its buffer says so, as a block cipher's padding does.
 SECURITY_STATUS encrypt(PCtxtHandle handle, ULONG, PSecBufferDesc message, ULONG) {
-    if (!context_of(handle)->established || !message || message->cBuffers < 3)
+    if (!context_of(handle)->established || !message || message->cBuffers < 3 || script.seal_fails)
         return SEC_E_INTERNAL_ERROR;
     SecBuffer* b = message->pBuffers;
     if (b[0].BufferType != SECBUFFER_STREAM_HEADER || b[0].cbBuffer < HEADER ||
@@ -213,7 +249,7 @@ SECURITY_STATUS decrypt(PCtxtHandle handle, PSecBufferDesc message, ULONG, ULONG
     if (type == 'a' && !script.wine) return SEC_I_CONTEXT_EXPIRED;
     // A message after the handshake stays undecrypted for the handshake
     // function: it and what follows come back as the extra buffer.
-    if (type == 't') {
+    if (type == 't' || type == 'k') {
         b[0] = {0, SECBUFFER_STREAM_HEADER, bytes};
         b[1] = {0, SECBUFFER_DATA, bytes};
         b[2] = {0, SECBUFFER_STREAM_TRAILER, bytes};
@@ -235,6 +271,10 @@ BOOL get_chain(HCERTCHAINENGINE, PCCERT_CONTEXT certificate, FILETIME*, HCERTSTO
     if (!certificate || store != certificate->hCertStore || !parameters || !chain) return false;
     log_book.chains++;
     log_book.retrieval_timeout = parameters->dwUrlRetrievalTimeout;
+    const CERT_USAGE_MATCH& usage = parameters->RequestedUsage;
+    wrong_usage = !script.server_usage && usage.dwType == USAGE_MATCH_TYPE_AND &&
+                  usage.Usage.cUsageIdentifier == 1 &&
+                  std::strcmp(usage.Usage.rgpszUsageIdentifier[0], szOID_PKIX_KP_SERVER_AUTH) == 0;
     *chain = new CERT_CHAIN_CONTEXT{sizeof(CERT_CHAIN_CONTEXT)};
     log_book.open++;
     return true;
@@ -244,8 +284,14 @@ BOOL verify_policy(LPCSTR policy, PCCERT_CHAIN_CONTEXT chain, PCERT_CHAIN_POLICY
                    PCERT_CHAIN_POLICY_STATUS status) {
     if (policy != CERT_CHAIN_POLICY_SSL || !chain || !parameters || !status) return false;
     const auto* https = static_cast<const HTTPSPolicyCallbackData*>(parameters->pvExtraPolicyPara);
-    if (!https || https->dwAuthType != AUTHTYPE_SERVER || !https->pwszServerName) return false;
-    status->dwError = script.policy_error;
+    if (!https) return false;
+    // A structure without its size is not read: then no name is checked.
+    const bool read = https->cbStruct >= sizeof *https;
+    if (read && (https->dwAuthType != AUTHTYPE_SERVER || !https->pwszServerName)) return false;
+    status->dwError = wrong_usage ? DWORD(CERT_E_WRONG_USAGE)
+                      : !read && script.policy_error == DWORD(CERT_E_CN_NO_MATCH)
+                          ? 0
+                          : script.policy_error;
     return true;
 }
 

@@ -10,6 +10,8 @@
 //   'd' application data; the payload is the plaintext
 //   't' a handshake message after the handshake: under TLS 1.3 a session
 //       ticket, under TLS 1.2 a request for a new handshake
+//   'k' under TLS 1.3, a key update that asks for the client's own, which
+//       goes back as "update"
 //   'a' the closing alert
 //
 // Anything else fails to decrypt. The client's first token ends in an empty
@@ -35,8 +37,11 @@ struct TlsScript {
     bool modern_credentials = true;         // SCH_CREDENTIALS known (Windows 10 1809 on)
     bool classic_tls13 = true;              // SCHANNEL_CRED may ask for TLS 1.3
     DWORD policy_error = 0;                 // the SSL policy's verdict on the chain
+    bool server_usage = true;               // the certificate may serve TLS servers
     bool wine = false;                      // the closing alert comes as an empty record
     uint32_t hello_size = 0;                // a first token padded to this length
+    bool seal_fails = false;                // EncryptMessage fails
+    uint64_t told_at = 0;                   // the tick at whose start the protocol is told
 };
 
 // What the session did with the provider.
