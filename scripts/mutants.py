@@ -333,6 +333,8 @@ def build_targets(build, targets, timeout=1800):
 
 def run_tests(build, names, timeout, env):
     """True when every test passes within the time-out."""
+    # One failure decides: the rest of a test program need not run.
+    env = dict(env, GTEST_FAIL_FAST="1")
     regex = "^(" + "|".join(re.escape(n) for n in names) + ")$"
     cmd = ["nice", "-n", "10", "ctest", "--test-dir", str(build), "-R", regex, "--stop-on-failure"]
     # Output to a file: a Windows test's wineserver could hold a pipe open.
