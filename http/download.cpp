@@ -20,13 +20,17 @@ uint64_t now_ms() {
 // Receives within deadline; the hook (may be null) is asked between looks,
 // and *cancelled (when given) set once it said stop.
 int32_t receive_until(Connection* c, char* buffer, int32_t size, uint64_t deadline,
-                      const WaitHook* hook = nullptr, bool* cancelled = nullptr) {
+                      const WaitHook* hook = nullptr, bool* cancelled = nullptr,
+                      bool* broken = nullptr) {
     if (!c || !buffer || size <= 0) return 0;
     for (;;) {
         switch (connection_event(c)) {
         case EVENT_DATA: {
             int32_t n = connection_receive(c, buffer, size);
-            if (n < 0) return 0;
+            if (n < 0) {
+                if (broken) *broken = true;
+                return 0;
+            }
             buffer[n] = 0;
             return n;
         }
@@ -115,15 +119,17 @@ struct Reader {
     bool overrun;    // a read was cut by the transfer's end
     bool silent;     // a read's budget ran out with nothing come
     bool cancelled;  // the hook said stop
+    bool broken;     // a receive failed (a reset): not the orderly close that ends a body
 };
 
 int32_t receive_ready(Reader& r, char* buffer, int32_t max, uint64_t deadline) {
     if (r.waiting <= 0) r.waiting = connection_waiting(r.connection);
     if (r.waiting <= 0)
-        return receive_until(r.connection, buffer, max, deadline, r.hook, &r.cancelled);
+        return receive_until(r.connection, buffer, max, deadline, r.hook, &r.cancelled, &r.broken);
     const int32_t n = connection_receive(r.connection, buffer, max < r.waiting ? max : r.waiting);
     if (n <= 0) {
         r.waiting = 0;
+        if (n < 0) r.broken = true;
         return 0;
     }
     r.waiting -= n;
@@ -273,7 +279,7 @@ bool transfer(Reader& reader, WorkArea* area, Output& out, DownloadReport* repor
                                   p.framing == Framing::until_close &&
                                   !connection_end_authentic(reader.connection);
             const bool in_head = p.state == ResponseState::head;
-            response_end(&p, reader.overrun || reader.cancelled || unproven);
+            response_end(&p, reader.overrun || reader.cancelled || reader.broken || unproven);
             if (in_head) note_refusal(reader, area, nullptr, 0, report);
             return true;
         }
@@ -363,7 +369,7 @@ int32_t run(Download& d, const char* url, const char* file_path, bool* complete,
     // The request is sent: the work buffer holds the parser and buffers now.
     WorkArea* area = new (d.work) WorkArea;
     response_start(&area->parser);
-    Reader reader{d.connection, transfer_end, hook, 0, false, false, false};
+    Reader reader{d.connection, transfer_end, hook, 0, false, false, false, false};
     Output out{file_path, nullptr, area->output, 0, 0, false, 0};
     report->stage = DownloadStage::done;
     const bool made = transfer(reader, area, out, report);

@@ -50,6 +50,9 @@ bool posix_fault(FaultCall call) {
     case FaultCall::move_file:
         errno = EBUSY;
         break;
+    case FaultCall::receive:
+        errno = ECONNRESET;
+        break;
     }
     return true;
 }

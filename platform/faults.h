@@ -1,5 +1,5 @@
 // Host build only: the fault switch. A test arms it so that the k-th heap
-// allocation, or the k-th call of one file function (or every call from the
+// allocation, or the k-th call of one file or socket function (or every call from the
 // k-th on), fails as the real call would; nothing in the product arms it.
 #pragma once
 
@@ -13,8 +13,9 @@ enum class FaultCall : uint32_t {
     flush_file,
     move_file,
     delete_file,
+    receive, // recv, as when the peer resets the connection
 };
-constexpr uint32_t FAULT_CALL_KINDS = 7;
+constexpr uint32_t FAULT_CALL_KINDS = 8;
 
 // Counts the calls of that kind from 0 again; the k-th of them fails (0: none).
 void posix_fail_nth(FaultCall call, uint32_t k);

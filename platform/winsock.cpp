@@ -2,6 +2,7 @@
 // layer makes, with Winsock's manners where they differ (start-up required,
 // no SIGPIPE, select's sets, FIONBIO/FIONREAD codes, IPv6 family 23), and
 // ws2_32.dll's getaddrinfo/freeaddrinfo/getnameinfo for LoadLibraryA.
+#include "platform/faults.h"
 #include "platform/winsock_posix.h"
 #include "platform/bsd_sockets.h"
 #include "platform/modules.h"
@@ -179,6 +180,7 @@ int send(SOCKET s, const char* data, int length, int flags) {
 
 int recv(SOCKET s, char* buffer, int length, int flags) {
     if (to_fd(s) < 0 || flags != 0 || length < 0 || (!buffer && length)) return SOCKET_ERROR;
+    if (posix_fault(FaultCall::receive)) return SOCKET_ERROR;
     long n = bsd::socket_recv(to_fd(s), buffer, size_t(length));
     return n < 0 ? SOCKET_ERROR : int(n);
 }

@@ -230,6 +230,22 @@ TEST_F(DownloadTest, CompletenessIsReportedForEveryBodyKind) {
         EXPECT_EQ(complete, c.complete) << c.name;
         std::remove(target.c_str());
     }
+#ifndef _WIN32
+    // A receive that fails (a reset) at any point: never a whole body, even
+    // one that only the close would end.
+    const std::string unframed = response("HTTP/1.1 200 OK", "", "until close");
+    for (uint32_t k = 1; k <= 4; k++) {
+        kt::HttpTestServer server({kt::split_reply(unframed, {unframed.size() - 5})});
+        bool complete = true;
+        posix_fail_nth(FaultCall::receive, k);
+        download_file((server.base_url() + "/f").c_str(), target.c_str(), &complete);
+        const bool failed = posix_calls_made(FaultCall::receive) >= k;
+        posix_fail_nth(FaultCall::receive, 0);
+        EXPECT_TRUE(server.wait_done());
+        EXPECT_EQ(complete, !failed) << k;
+        std::remove(target.c_str());
+    }
+#endif
 }
 
 // A server that trickles a byte now and then never lets a read's own budget
