@@ -83,6 +83,7 @@ TEST_F(ConnectionTest, WaitingCountsTheBytesThatCanBeTakenAtOnce) {
         connection_wait(c, 10, false);
     EXPECT_EQ(connection_waiting(c), 13);
     EXPECT_TRUE(connection_wait(c, 0, false));
+    EXPECT_TRUE(connection_wait(c, -1, false)); // a wait below zero is no wait
     char buffer[16];
     EXPECT_EQ(connection_receive(c, buffer, 0), 0); // an empty read takes nothing
     EXPECT_EQ(connection_receive(c, buffer, 5), 5);
@@ -201,6 +202,9 @@ TEST_F(ConnectionTest, UdpConnectionsExchangeDatagrams) {
     // A datagram connection cannot be secured.
     TlsFailure why = TlsFailure::none;
     EXPECT_FALSE(secure_connection(a, "127.0.0.1", UINT64_MAX, nullptr, &why));
+    EXPECT_EQ(why, TlsFailure::other);
+    why = TlsFailure::none;
+    EXPECT_FALSE(secure_connection(nullptr, "127.0.0.1", UINT64_MAX, nullptr, &why));
     EXPECT_EQ(why, TlsFailure::other);
     close_connection(a);
     close_connection(b);
