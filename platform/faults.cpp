@@ -11,6 +11,13 @@ struct Switch {
 };
 Switch switches[FAULT_CALL_KINDS];
 
+// The error each failure leaves for GetLastError, in FaultCall's order:
+// no memory, access denied for a file that cannot be made or removed, an
+// I/O error for a read, a full disk for writes and flushes, the file held
+// by a reader for a move, a reset for a receive.
+constexpr int FAILURE_ERRNO[FAULT_CALL_KINDS] = {ENOMEM, EACCES, EIO,    ENOSPC,
+                                                 ENOSPC, EBUSY,  EACCES, ECONNRESET};
+
 } // namespace
 
 void posix_fail_nth(FaultCall call, uint32_t k) {
@@ -29,30 +36,6 @@ bool posix_fault(FaultCall call) {
     Switch& s = switches[uint32_t(call)];
     ++s.made;
     if (s.fail_at == 0 || (s.onward ? s.made < s.fail_at : s.made != s.fail_at)) return false;
-    // The error the real failure leaves for GetLastError: access denied for
-    // a file that cannot be made or removed, a full disk for writes, the
-    // file held by a reader for a move.
-    switch (call) {
-    case FaultCall::heap_alloc:
-        errno = ENOMEM;
-        break;
-    case FaultCall::create_file:
-    case FaultCall::delete_file:
-        errno = EACCES;
-        break;
-    case FaultCall::read_file:
-        errno = EIO;
-        break;
-    case FaultCall::write_file:
-    case FaultCall::flush_file:
-        errno = ENOSPC;
-        break;
-    case FaultCall::move_file:
-        errno = EBUSY;
-        break;
-    case FaultCall::receive:
-        errno = ECONNRESET;
-        break;
-    }
+    errno = FAILURE_ERRNO[uint32_t(call)];
     return true;
 }
