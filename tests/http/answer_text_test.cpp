@@ -35,7 +35,7 @@ TEST(AnswerText, ChunkedIsNamedByItsHeaderOnly) {
     EXPECT_TRUE(headers_say_chunked("HTTP/1.1 403 X\r\nTransfer-Encoding: chunked\r\n"));
     // A parsed head's status line ends in zeros.
     EXPECT_TRUE(headers_say_chunked("HTTP/1.1 403 X\0\0TRANSFER-encoding: gzip, chunked\r\n"sv));
-    EXPECT_FALSE(headers_say_chunked("HTTP/1.1 403 X\r\nX-Note: chunked\r\n"));
+    EXPECT_FALSE(headers_say_chunked("HTTP/1.1 403 X\r\nX-Transfer-Note: chunked\r\n"));
     EXPECT_FALSE(headers_say_chunked("HTTP/1.1 403 X\r\nTransfer-Encoding: identity\r\n"));
     EXPECT_FALSE(headers_say_chunked("HTTP/1.1 403 X\r\nServer: x")); // no line end at all
 }
