@@ -11,6 +11,15 @@ packages=(g++-mingw-w64-i686 wine wine32:i386 fonts-wine xvfb xauth xdotool cmak
           googletest libjpeg62-turbo-dev libjpeg-turbo-progs dpkg-dev x11-apps imagemagick
           locales libgnutls30:i386 openssl python3 util-linux mount ninja-build)
 
+# A kernel that cannot start 32-bit programs (some virtual machines) cannot
+# run the 32-bit Wine; the Windows tests then run as 64-bit programs under
+# Wine's 64-bit loader (scripts/test.sh), which needs these too.
+arches=(i686)
+if [ -e /usr/lib/wine/wine ] && ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
+  packages+=(g++-mingw-w64-x86-64 wine64)
+  arches+=(x86_64)
+fi
+
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' ||
@@ -18,7 +27,9 @@ for p in "${packages[@]}"; do
 done
 
 need_src=0
-[ -f "$cache/libjpeg-turbo-i686/lib/libjpeg.a" ] || need_src=1
+for a in "${arches[@]}"; do
+  [ -f "$cache/libjpeg-turbo-$a/lib/libjpeg.a" ] || need_src=1
+done
 
 if [ ${#missing[@]} -gt 0 ] || [ $need_src = 1 ]; then
   export DEBIAN_FRONTEND=noninteractive
@@ -49,17 +60,20 @@ if [ $need_src = 1 ]; then
   mkdir -p "$cache/src"
   (cd "$cache/src" && [ -d libjpeg-turbo-*/ ] 2>/dev/null || apt-get source -qq libjpeg-turbo)
   srcdir=$(ls -d "$cache"/src/libjpeg-turbo-*/ | head -n 1)
-  rm -rf "$cache/build-libjpeg-i686"
   # The library's bytes do not depend on the day or the folder it is built
   # in: its build string is the date of its Debian source release.
   export SOURCE_DATE_EPOCH
   SOURCE_DATE_EPOCH=$(dpkg-parsechangelog -l "$srcdir/debian/changelog" -S Timestamp)
-  cmake -S "$srcdir" -B "$cache/build-libjpeg-i686" \
-    -DCMAKE_C_FLAGS="-ffile-prefix-map=$cache/=" \
-    -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" \
-    -DCMAKE_BUILD_TYPE=Release -DWITH_JPEG8=ON -DENABLE_SHARED=OFF \
-    -DWITH_TURBOJPEG=OFF -DWITH_SIMD=OFF -DCMAKE_INSTALL_LIBDIR="$cache/libjpeg-turbo-i686/lib" \
-    -DCMAKE_INSTALL_PREFIX="$cache/libjpeg-turbo-i686" >/dev/null
-  cmake --build "$cache/build-libjpeg-i686" -j"$(nproc)" >/dev/null
-  cmake --install "$cache/build-libjpeg-i686" >/dev/null
+  for a in "${arches[@]}"; do
+    [ -f "$cache/libjpeg-turbo-$a/lib/libjpeg.a" ] && continue
+    rm -rf "$cache/build-libjpeg-$a"
+    cmake -S "$srcdir" -B "$cache/build-libjpeg-$a" \
+      -DCMAKE_C_FLAGS="-ffile-prefix-map=$cache/=" \
+      -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-$a.cmake" \
+      -DCMAKE_BUILD_TYPE=Release -DWITH_JPEG8=ON -DENABLE_SHARED=OFF \
+      -DWITH_TURBOJPEG=OFF -DWITH_SIMD=OFF -DCMAKE_INSTALL_LIBDIR="$cache/libjpeg-turbo-$a/lib" \
+      -DCMAKE_INSTALL_PREFIX="$cache/libjpeg-turbo-$a" >/dev/null
+    cmake --build "$cache/build-libjpeg-$a" -j"$(nproc)" >/dev/null
+    cmake --install "$cache/build-libjpeg-$a" >/dev/null
+  done
 fi

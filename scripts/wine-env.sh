@@ -1,8 +1,20 @@
 # Sourced: the environment of Kestrin's own Wine prefix, made on first use
 # inside the build tree (32-bit, quiet, no Mono or Gecko prompts).
+# KESTRIN_WINEARCH=win64 selects a 64-bit prefix and Wine's 64-bit loader,
+# for the 64-bit test build on machines that cannot start 32-bit programs;
+# commands then go through $kestrin_wine, not the "wine" wrapper, which
+# would pick the 32-bit loader because it is installed.
 kestrin_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-export WINEPREFIX=${KESTRIN_WINEPREFIX:-$kestrin_root/build/wineprefix}
-export WINEARCH=win32
+if [ "${KESTRIN_WINEARCH:-win32}" = win64 ]; then
+  export WINEPREFIX=${KESTRIN_WINEPREFIX:-$kestrin_root/build/wineprefix64}
+  export WINEARCH=win64
+  export WINELOADER=/usr/lib/wine/wine64
+  kestrin_wine=$WINELOADER
+else
+  export WINEPREFIX=${KESTRIN_WINEPREFIX:-$kestrin_root/build/wineprefix}
+  export WINEARCH=win32
+  kestrin_wine=wine
+fi
 export WINEDEBUG=${WINEDEBUG:--all}
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml,winemenubuilder.exe=}
 
@@ -20,11 +32,11 @@ kestrin_wine_prefix() {
   (
     flock 9
     if [ ! -f "$WINEPREFIX/system.reg" ]; then
-      wineboot -i >/dev/null 2>&1 || true
+      "$kestrin_wine" wineboot -i >/dev/null 2>&1 || true
       wineserver -w
     fi
     if [ ! -f "$WINEPREFIX/.kestrin-unmanaged" ]; then
-      wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f \
+      "$kestrin_wine" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f \
         </dev/null >/dev/null 2>&1 && touch "$WINEPREFIX/.kestrin-unmanaged"
       wineserver -w
     fi

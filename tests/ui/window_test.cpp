@@ -600,8 +600,8 @@ TEST_F(WindowTest, LastOpenedWindowIsTheGadgetParent) {
     EXPECT_EQ(use_gadget_list(c), nullptr);
     EXPECT_EQ(use_gadget_list(nullptr), c);
     char name[40];
-    std::snprintf(name, sizeof name, "VX_GadgetStack_%d",
-                  static_cast<int>(intptr_t(module_handle)));
+    std::snprintf(name, sizeof name, "VX_GadgetStack_%lld",
+                  static_cast<long long>(intptr_t(module_handle)));
     EXPECT_STREQ(gadget_list_property(), name);
 }
 
