@@ -13,7 +13,10 @@ The worktree is never edited: the sources are copied to build/mutants/src and
 mutated there, with the original put back after every mutant. Code that
 builds on the host is checked in build/mutants/host (under the sanitizers);
 the Windows-only code (ui/, the DIB part of image/, the TLS file, the
-program's main) in build/mutants/windows, its tests under Wine.
+program's main) in build/mutants/windows, its tests under Wine. Where the
+kernel cannot start 32-bit programs, that code is checked as a 64-bit build
+in build/mutants/windows64, under Wine's 64-bit loader, as scripts/test.sh
+runs it there.
 
 Mutants the tests cannot observe because the behaviour is the same are listed
 in tests/mutants-equivalent.txt as "file:line: original -> mutant  # reason";
@@ -354,13 +357,30 @@ def run_tests(build, names, timeout, env):
 # --- Wine ----------------------------------------------------------------------
 
 
+def windows_tree():
+    """The Windows tree whose tests Wine can run on this machine."""
+    def starts(loader):
+        try:
+            return subprocess.run([loader, "--version"], stdout=subprocess.DEVNULL,
+                                  stderr=subprocess.DEVNULL).returncode == 0
+        except OSError:
+            return False
+    if not starts("/usr/lib/wine/wine") and starts("/usr/lib/wine/wine64"):
+        return "windows64"
+    return "windows"
+
+
 class Wine:
     """The display and wineserver the Windows tests need, ended afterwards."""
 
-    def __init__(self):
+    def __init__(self, tree):
         self.xvfb = None
         self.env = dict(os.environ)
-        self.env["KESTRIN_WINEPREFIX"] = str(WORK / "wineprefix")
+        self.wine = "wine"
+        if tree == "windows64":
+            self.wine = "/usr/lib/wine/wine64"
+            self.env.update(KESTRIN_WINEARCH="win64", WINEARCH="win64", WINELOADER=self.wine)
+        self.env["KESTRIN_WINEPREFIX"] = str(WORK / ("wineprefix" + tree[len("windows"):]))
 
     def start(self):
         script = ("source scripts/wine-env.sh; kestrin_wine_prefix >/dev/null 2>&1; "
@@ -386,7 +406,7 @@ class Wine:
         quiet = {"stdin": subprocess.DEVNULL, "stdout": subprocess.DEVNULL,
                  "stderr": subprocess.DEVNULL, "env": self.env}
         subprocess.run(["wineserver", "-p"], **quiet)
-        subprocess.run(["wine", "cmd", "/c", "exit"], **quiet)
+        subprocess.run([self.wine, "cmd", "/c", "exit"], **quiet)
 
     def stop(self):
         subprocess.run(["wineserver", "-k"], env=self.env, stdout=subprocess.DEVNULL,
@@ -409,7 +429,8 @@ def newest_time(build, outputs):
 def check(args):
     equivalents = read_equivalents()
     sync_copy()
-    trees = ["host"] if args.host_only else ["host", "windows"]
+    windows = windows_tree()
+    trees = ["host"] if args.host_only else ["host", windows]
     builds = {t: configure(t) for t in trees}
     # The compile database exists once something was generated.
     built_by = {}
@@ -417,7 +438,7 @@ def check(args):
         for f in compiled_files(builds[t]):
             built_by[f] = t
 
-    wine = Wine()
+    wine = Wine(windows)
     wine_started = False
     results = {}
     survivors = []
@@ -441,7 +462,7 @@ def check(args):
             needed = sorted({built_by[m["file"]] for m in mutants})
             baseline = {}
             for t in needed:
-                if t == "windows" and not wine_started:
+                if t == windows and not wine_started:
                     wine.start()
                     wine_started = True
                 tests = [x for x in folder_tests(builds[t], folder)
