@@ -42,6 +42,36 @@ HeapCounts heap_counts(HANDLE heap) {
     return c;
 }
 
+#ifdef _WIN32
+size_t gdi_objects() {
+    if (DWORD n = GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS)) return n;
+    // Wine's entries: object (8 bytes), owner (4), unique (2), type (1),
+    // flags (1), user pointer (8), in both widths; 65536 of them.
+    struct Entry {
+        uint64_t object;
+        uint32_t owner;
+        uint16_t unique;
+        uint8_t type;
+        uint8_t flags;
+        uint64_t user;
+    };
+    static_assert(sizeof(Entry) == 24);
+    using GetPeb = const char* (*)();
+    const auto current_peb = reinterpret_cast<GetPeb>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "RtlGetCurrentPeb")));
+    const char* peb = current_peb ? current_peb() : nullptr;
+    const Entry* table =
+        peb ? *reinterpret_cast<const Entry* const*>(peb + (sizeof(void*) == 8 ? 0xF8 : 0x94))
+            : nullptr; // GdiSharedHandleTable
+    size_t n = 0;
+    if (table)
+        for (size_t i = 0; i < 0x10000; i++)
+            n += table[i].type != 0;
+    EXPECT_NE(n, 0u) << "no GDI handle table to count";
+    return n;
+}
+#endif
+
 TempDir::TempDir() {
     static std::atomic<int> counter;
     auto base = std::filesystem::temp_directory_path();

@@ -34,6 +34,14 @@ struct HeapCounts {
 };
 HeapCounts heap_counts(HANDLE heap = main_heap);
 
+#ifdef _WIN32
+// The GDI objects this process holds. Windows counts them for
+// GetGuiResources; Wine answers 0 there, but its GDI handle table, which the
+// process environment block names as on Windows, has a typed entry for
+// each object.
+size_t gdi_objects();
+#endif
+
 std::string read_file(const std::string& path);
 void write_file(const std::string& path, const std::string& bytes);
 bool file_exists(const std::string& path);

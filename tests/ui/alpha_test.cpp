@@ -1,5 +1,6 @@
 // Alpha blending support under Windows (Wine): finding AlphaBlend, telling
 // bitmaps with alpha apart, premultiplied copies and drawing them.
+#include <cstdlib>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -69,17 +70,22 @@ TEST_F(AlphaTest, HasAlphaForThirtyTwoBitDibsAndDdbsWithAnAlphaByte) {
         bool expected;
     };
     HICON icon = LoadIconA(nullptr, reinterpret_cast<LPCSTR>(IDI_APPLICATION));
+    std::vector<uint32_t> last_alpha(16 * 16, 0x00FFFFFF);
+    last_alpha.back() = 0x01000000;
     const Case cases[] = {
         {"32-bit DIB section, alpha 0", keep(dib32(2, 2, {0, 0, 0, 0})), true},
         {"24-bit DIB section", keep(dib32(2, 2, {}, 24)), false},
         {"32-bit DDB with one alpha byte", keep(ddb32(2, 2, {0x00FFFFFF, 0x01000000, 0, 0})), true},
         {"32-bit DDB without alpha", keep(ddb32(2, 2, {0x00FFFFFF, 0x00123456, 0, 0})), false},
+        {"32-bit DDB, alpha in its last pixel", keep(ddb32(16, 16, last_alpha)), true},
         {"monochrome DDB", keep(CreateBitmap(8, 8, 1, 1, nullptr)), false},
         {"an icon", icon, false},
         {"nothing", nullptr, false},
     };
+    const size_t objects = kt::gdi_objects();
     for (const Case& c : cases)
         EXPECT_EQ(has_alpha(c.image), c.expected) << c.name;
+    EXPECT_EQ(kt::gdi_objects(), objects) << "no object left behind";
     alpha_blend_end();
     EXPECT_FALSE(has_alpha(cases[0].image)) << "without AlphaBlend";
 }
@@ -115,6 +121,7 @@ TEST_F(AlphaTest, BitmapBits32GivesOwnBitsOrATopDownCopy) {
 TEST_F(AlphaTest, PremultipliedCopyScalesColoursOfTranslucentPixelsOnly) {
     // Bottom row first: translucent, opaque, transparent, half.
     HBITMAP source = keep(dib32(2, 2, {0x80C86432, 0xFF0A141E, 0x00FFFFFF, 0x7FFF0080}));
+    const size_t objects = kt::gdi_objects();
     HBITMAP copy = premultiplied_copy(source);
     ASSERT_NE(copy, nullptr);
     DIBSECTION ds{};
@@ -130,6 +137,7 @@ TEST_F(AlphaTest, PremultipliedCopyScalesColoursOfTranslucentPixelsOnly) {
     EXPECT_EQ(p[3], 0x7F7E003Fu); // 0xFF * 0x7F >> 8 = 0x7E, 0x80 * 0x7F >> 8 = 0x3F
     delete_alpha_copy(copy);
     EXPECT_EQ(GetObjectType(copy), 0u);
+    EXPECT_EQ(kt::gdi_objects(), objects) << "no object left behind";
 
     alpha_blend_end();
     EXPECT_EQ(premultiplied_copy(source), nullptr);
@@ -152,19 +160,27 @@ TEST_F(AlphaTest, DrawAlphaBlendsTheCopyAtItsOwnSizeWhenGivenZero) {
     HBITMAP copy = keep(premultiplied_copy(source));
     HDC dc = CreateCompatibleDC(nullptr);
     HGDIOBJ old = SelectObject(dc, target);
-    EXPECT_TRUE(draw_alpha(dc, 1, 1, 0, 0, copy, 255));
+    const size_t objects = kt::gdi_objects();
+    EXPECT_TRUE(draw_alpha(dc, 0, 0, 0, 1, copy, 255)) << "the copy's width, one row";
+    EXPECT_TRUE(draw_alpha(dc, 2, 2, 0, 0, copy, 255)) << "the copy's size";
+    EXPECT_EQ(kt::gdi_objects(), objects) << "no object left behind";
     GdiFlush();
     SelectObject(dc, old);
     DeleteDC(dc);
-    // Inside: copy + target x (255 - 128) / 255; outside: untouched.
-    const uint8_t* inside = t + 1 * 12 + 1 * 3;
-    EXPECT_NEAR(inside[0], 0x19, 2);
-    EXPECT_NEAR(inside[1], 0x32, 2);
-    EXPECT_NEAR(inside[2], 0x64 + 200 * 127 / 255, 2);
-    const uint8_t* corner = t + 3 * 12 + 3 * 3;
-    EXPECT_EQ(corner[0], 0);
-    EXPECT_EQ(corner[2], 200);
-    EXPECT_EQ(t[2], 200); // (0, 0)
+    // Blended: copy + target x (255 - 128) / 255; elsewhere untouched.
+    auto blended = [&](int x, int y) {
+        const uint8_t* p = t + y * 12 + x * 3;
+        return std::abs(p[0] - 0x19) <= 2 && std::abs(p[1] - 0x32) <= 2 &&
+               std::abs(p[2] - (0x64 + 200 * 127 / 255)) <= 2;
+    };
+    auto untouched = [&](int x, int y) {
+        const uint8_t* p = t + y * 12 + x * 3;
+        return p[0] == 0 && p[1] == 0 && p[2] == 200;
+    };
+    EXPECT_TRUE(blended(0, 0) && blended(1, 0));
+    EXPECT_TRUE(untouched(2, 0) && untouched(0, 1) && untouched(1, 1));
+    EXPECT_TRUE(blended(2, 2) && blended(3, 2) && blended(2, 3) && blended(3, 3));
+    EXPECT_TRUE(untouched(1, 2) && untouched(2, 1) && untouched(1, 3));
 
     alpha_blend_end();
     HDC dc2 = CreateCompatibleDC(nullptr);

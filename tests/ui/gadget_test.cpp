@@ -164,9 +164,9 @@ TEST_F(GadgetTest, DestroyedGadgetTakesItsRecordAndQueuedEventsAlong) {
 }
 
 // Windows with a gadget and a status bar, opened and closed many times,
-// leave no system object and no block behind. GetGuiResources counts the
-// process's objects on Windows (Wine answers 0), so the window's own
-// objects are also looked at one by one after each close.
+// leave no system object and no block behind. GetGuiResources counts USER
+// objects on Windows only (Wine answers 0), so the window's own objects are
+// also looked at one by one after each close.
 TEST_F(GadgetTest, ClosedWindowsLeaveNoObjectsBehind) {
     close_window(0);
     HBITMAP picture = dib(330, 100, 32);
@@ -190,12 +190,12 @@ TEST_F(GadgetTest, ClosedWindowsLeaveNoObjectsBehind) {
     };
     open_and_close(); // the registries and the queue have grown once
     HANDLE self = GetCurrentProcess();
-    const DWORD gdi = GetGuiResources(self, GR_GDIOBJECTS);
+    const size_t gdi = kt::gdi_objects();
     const DWORD user = GetGuiResources(self, GR_USEROBJECTS);
     const size_t blocks = kt::heap_counts().live;
     for (int i = 0; i < 30; i++)
         open_and_close();
-    EXPECT_EQ(GetGuiResources(self, GR_GDIOBJECTS), gdi);
+    EXPECT_EQ(kt::gdi_objects(), gdi);
     EXPECT_EQ(GetGuiResources(self, GR_USEROBJECTS), user);
     EXPECT_EQ(kt::heap_counts().live, blocks);
 }
