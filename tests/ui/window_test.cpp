@@ -547,25 +547,45 @@ TEST_F(WindowTest, TabAndShiftTabMoveTheFocusThroughTabStops) {
     HWND plain = child(2, 0);
     HWND b = child(3, WS_TABSTOP);
     child(4, WS_TABSTOP | WS_DISABLED);
+    HWND c = child(5, WS_TABSTOP);
     CreateWindowExA(0, "BUTTON", "", WS_CHILD | WS_TABSTOP, 0, 0, 1, 1, h, nullptr, module_handle,
                     nullptr); // hidden: no tab stop
     settle(h);
     SetFocus(h);
-    for (HWND want : {a, b, a}) { // forward from none, then wrapping
+    for (HWND want : {a, b, c, a}) { // forward from none, then wrapping
         press_tab(false);
         EXPECT_TRUE(loop_until([&] { return GetFocus() == want; }));
     }
     press_tab(true);
-    EXPECT_TRUE(loop_until([&] { return GetFocus() == b; })) << "backward from the first: last";
+    EXPECT_TRUE(loop_until([&] { return GetFocus() == c; })) << "backward from the first: last";
     press_tab(true);
-    EXPECT_TRUE(loop_until([&] { return GetFocus() == a; }));
+    EXPECT_TRUE(loop_until([&] { return GetFocus() == b; }));
     SetFocus(plain);
     press_tab(false);
     EXPECT_TRUE(loop_until(keys_taken));
     EXPECT_EQ(GetFocus(), plain) << "forward from a non-tab-stop does nothing";
     press_tab(true);
-    EXPECT_TRUE(loop_until([&] { return GetFocus() == b; })) << "backward from it: the last";
+    EXPECT_TRUE(loop_until([&] { return GetFocus() == c; })) << "backward from it: the last";
     EXPECT_TRUE(loop_until(keys_taken));
+    // Tab shows the keyboard cues; a message with no key held leaves them,
+    // whichever way Shift's toggle bit stands.
+    replaced = reinterpret_cast<WNDPROC>(
+        SetWindowLongPtrA(h, GWLP_WNDPROC, LONG_PTR(recording_procedure)));
+    reported_ui_state = UISF_HIDEFOCUS | UISF_HIDEACCEL;
+    for (int turn = 0; turn < 2; turn++) {
+        press_tab(true);
+        EXPECT_TRUE(loop_until(keys_taken));
+        updates.clear();
+        PostMessageA(h, WM_NULL, 0, 0);
+        MSG m;
+        EXPECT_TRUE(loop_until([&] { return !PeekMessageA(&m, nullptr, 0, 0, PM_NOREMOVE); }));
+        EXPECT_EQ(updates, std::vector<WPARAM>{}) << turn;
+    }
+    updates.clear();
+    press_tab(false);
+    EXPECT_TRUE(loop_until(keys_taken));
+    EXPECT_EQ(updates, std::vector<WPARAM>{0x00030002});
+    SetWindowLongPtrA(h, GWLP_WNDPROC, LONG_PTR(replaced));
 }
 
 TEST_F(WindowTest, TabWithoutTabStopsChangesNoFocus) {
