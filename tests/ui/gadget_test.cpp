@@ -83,6 +83,11 @@ TEST_F(GadgetTest, ProgramPictureShowsAtTheTopLeftAndKeepsItsSize) {
     ASSERT_NE(g, nullptr);
     EXPECT_EQ(g->image_copy, nullptr) << "a 24-bit picture has no alpha";
     EXPECT_EQ(g->kind->kind, IMAGE_GADGET);
+    EXPECT_EQ(g->kind->get_state(g), intptr_t(picture));
+    SIZE told{};
+    g->kind->size(g, reinterpret_cast<int32_t*>(&told.cx), reinterpret_cast<int32_t*>(&told.cy));
+    EXPECT_EQ(told.cx, 330);
+    EXPECT_EQ(told.cy, 100);
     EXPECT_EQ(GetWindowLongA(h, GWL_STYLE) & 0x50000100, 0x50000100);
 }
 
@@ -97,6 +102,21 @@ TEST_F(GadgetTest, GadgetTakesTheSizeOfItsImagePlusItsBorder) {
         EXPECT_EQ(size_of(h).cx, 50 + c.extra) << c.flags;
         EXPECT_EQ(size_of(h).cy, 40 + c.extra) << c.flags;
     }
+    // An icon takes its colour bitmap's size, a monochrome one half its
+    // mask's height; the bitmaps the icon lends are given back.
+    HICON colour = LoadIconA(nullptr, reinterpret_cast<LPCSTR>(IDI_APPLICATION));
+    const BYTE planes[2 * 16 * 16 / 8] = {};
+    HICON mono = CreateIcon(nullptr, 16, 16, 1, 1, planes, planes);
+    HWND shown = gadget(colour);
+    const size_t objects = kt::gdi_objects();
+    for (HICON icon : {colour, mono, colour}) {
+        SendMessageA(shown, STM_SETIMAGE, IMAGE_ICON, LPARAM(icon));
+        const int side = icon == mono ? 16 : GetSystemMetrics(SM_CXICON);
+        EXPECT_EQ(size_of(shown).cx, side);
+        EXPECT_EQ(size_of(shown).cy, side);
+    }
+    EXPECT_EQ(kt::gdi_objects(), objects);
+    DestroyIcon(mono);
     // No image: the created size stays.
     HWND empty = gadget(nullptr);
     EXPECT_EQ(size_of(empty).cx, 330);
