@@ -619,6 +619,10 @@ TEST_F(WindowTest, LastOpenedWindowIsTheGadgetParent) {
     EXPECT_EQ(use_gadget_list(nullptr), nullptr) << "the parent went with its window";
     EXPECT_EQ(use_gadget_list(c), nullptr);
     EXPECT_EQ(use_gadget_list(nullptr), c);
+    HWND plain =
+        CreateWindowExA(0, "STATIC", "", 0, 0, 0, 1, 1, nullptr, nullptr, module_handle, nullptr);
+    EXPECT_EQ(use_gadget_list(plain), c) << "a window new to the list";
+    DestroyWindow(plain);
     char name[40];
     std::snprintf(name, sizeof name, "VX_GadgetStack_%lld",
                   static_cast<long long>(intptr_t(module_handle)));
