@@ -286,6 +286,7 @@ TEST_F(StatusBarTest, LayoutRunsOnlyWhenTheSizeReallyChanged) {
 
 TEST_F(StatusBarTest, FieldsGrowByEightUpTo256) {
     open_with_bar();
+    void* neighbour = heap_alloc(16); // the table cannot grow where it lies
     for (int i = 0; i < 9; i++)
         add_status_field(10);
     EXPECT_EQ(status_bar_record(2)->capacity, 16);
@@ -294,6 +295,11 @@ TEST_F(StatusBarTest, FieldsGrowByEightUpTo256) {
     StatusBarRecord* r = status_bar_record(2);
     EXPECT_EQ(r->count, 256);
     EXPECT_EQ(r->capacity, 256);
+    EXPECT_EQ(HeapSize(main_heap, 0, r->fields), sizeof(StatusField) * 256) << "the grown table";
+    heap_free(neighbour);
+    const size_t blocks = kt::heap_counts().live;
+    layout_status_fields(r); // edges beyond the 32 kept on the stack
+    EXPECT_EQ(kt::heap_counts().live, blocks);
     std::vector<int> edges = parts(bar);
     ASSERT_EQ(edges.size(), 256u);
     EXPECT_EQ(edges.front(), 10);
