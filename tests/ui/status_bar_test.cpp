@@ -201,7 +201,9 @@ TEST_F(StatusBarTest, AppearanceFlagsShapeTheTextAndBorder) {
     for (const TextCase& c : TEXT_CASES) {
         SCOPED_TRACE(c.name);
         visual_styles = c.visual_styles;
+        const size_t blocks = kt::heap_counts().live;
         EXPECT_EQ(set_status_text(2, 1, c.text, c.flags), 1);
+        EXPECT_EQ(kt::heap_counts().live, blocks) << "no block kept";
         auto [shown, type] = text_of(bar, 1);
         EXPECT_EQ(shown, c.shown);
         EXPECT_EQ(type, c.type);
@@ -334,6 +336,8 @@ TEST_F(StatusBarTest, OlderBarOfTheSameParentIsFreedAsItself) {
     EXPECT_FALSE(IsWindow(older));
     EXPECT_EQ(status_bar_record(2), nullptr);
     ASSERT_NE(status_bar_record(5), nullptr) << "the newer bar lives on";
+    add_status_field(50);
+    EXPECT_EQ(parts(newer).size(), 2u) << "and stays current";
     EXPECT_EQ(set_status_text(5, 0, "still here", 0), 1);
     EXPECT_EQ(text_of(newer, 0).first, L"still here");
     EXPECT_EQ(GetPropA(parent, "vx_statusbar_id"), reinterpret_cast<HANDLE>(6));
