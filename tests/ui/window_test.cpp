@@ -1,5 +1,6 @@
 // Real windows under Wine: opening, the message-to-event table, the event
 // loop, keyboard focus and the gadget parent.
+#include <algorithm>
 #include <cstdlib>
 #include <functional>
 #include <string>
@@ -222,7 +223,11 @@ TEST_F(WindowTest, MinimizeRestoreMaximizeAndResizeGiveTheirSizeEvents) {
     HWND h = open(0);
     settle(h);
     ShowWindow(h, SW_MINIMIZE);
-    EXPECT_EQ(codes_among(take_events(), SIZE_EVENTS), std::vector<int32_t>{EVT_WINDOW_MINIMIZED});
+    const std::vector<kt::Event> minimized = take_events();
+    EXPECT_EQ(codes_among(minimized, SIZE_EVENTS), std::vector<int32_t>{EVT_WINDOW_MINIMIZED});
+    EXPECT_EQ(
+        std::count(minimized.begin(), minimized.end(), kt::Event{EVT_WINDOW_MINIMIZED, 0, 0, 0}),
+        1);
     EXPECT_EQ(window_record(0)->minimized_or_maximized, 1);
 
     ShowWindow(h, SW_RESTORE);
