@@ -135,7 +135,9 @@ TEST(MessageBoxShown, ForegroundWindowOwnsTheBoxAndIsEnabledAgainAfterOk) {
     ASSERT_TRUE(make_foreground(main_window.hwnd));
     EXPECT_EQ(dialog_owner(), main_window.hwnd);
     Seen seen;
+    const size_t blocks = kt::heap_counts().live;
     EXPECT_EQ(shown_box({main_window.hwnd}, &seen), IDOK);
+    EXPECT_EQ(kt::heap_counts().live, blocks) << "the texts' copies are given back";
     ASSERT_TRUE(seen.found);
     EXPECT_EQ(seen.title, SHOWN_TITLE);
     EXPECT_EQ(seen.text, SHOWN_TEXT);

@@ -237,6 +237,10 @@ TEST_F(WindowTest, MinimizeRestoreMaximizeAndResizeGiveTheirSizeEvents) {
 
     SetWindowPos(h, nullptr, 0, 0, 400, 300, SWP_NOMOVE | SWP_NOZORDER);
     EXPECT_EQ(codes_among(take_events(), SIZE_EVENTS), std::vector<int32_t>{EVT_WINDOW_RESIZED});
+    SendMessageA(h, WM_SIZE, SIZE_MAXSHOW, MAKELPARAM(400, 300)); // another window restored
+    const std::vector<kt::Event> resized = take_events();
+    EXPECT_EQ(std::count(resized.begin(), resized.end(), kt::Event{EVT_WINDOW_RESIZED, 0, 0, 0}),
+              1);
 
     ShowWindow(h, SW_MAXIMIZE);
     EXPECT_EQ(codes_among(take_events(), SIZE_EVENTS),
