@@ -43,6 +43,19 @@ HeapCounts heap_counts(HANDLE heap) {
 }
 
 #ifdef _WIN32
+MainHeapFull::MainHeapFull() : saved(main_heap), full(HeapCreate(0, 0, 64 * 1024)) {
+    EXPECT_NE(full, nullptr);
+    for (SIZE_T size = 64 * 1024; full && size > 0; size /= 2)
+        while (HeapAlloc(full, 0, size)) {
+        }
+    main_heap = full;
+}
+
+MainHeapFull::~MainHeapFull() {
+    main_heap = saved;
+    if (full) HeapDestroy(full);
+}
+
 size_t gdi_objects() {
     if (DWORD n = GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS)) return n;
     // Wine's entries: object (8 bytes), owner (4), unique (2), type (1),

@@ -35,6 +35,17 @@ struct HeapCounts {
 HeapCounts heap_counts(HANDLE heap = main_heap);
 
 #ifdef _WIN32
+// While it lives the main heap is a full one of fixed size: every block
+// asked of it is refused, as when memory runs short.
+struct MainHeapFull {
+    MainHeapFull();
+    ~MainHeapFull();
+    MainHeapFull(const MainHeapFull&) = delete;
+    MainHeapFull& operator=(const MainHeapFull&) = delete;
+    HANDLE saved;
+    HANDLE full;
+};
+
 // The GDI objects this process holds. Windows counts them for
 // GetGuiResources; Wine answers 0 there, but its GDI handle table, which the
 // process environment block names as on Windows, has a typed entry for

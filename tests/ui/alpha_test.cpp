@@ -104,6 +104,11 @@ TEST_F(AlphaTest, BitmapBits32GivesOwnBitsOrATopDownCopy) {
     EXPECT_EQ(px[0], 1u); // top row first
     EXPECT_EQ(px[3], 0x7F000004u);
     heap_free(copy);
+    {
+        kt::MainHeapFull full;
+        EXPECT_EQ(bitmap_bits32(ddb, &owned), nullptr) << "no memory for the copy";
+        EXPECT_FALSE(has_alpha(ddb));
+    }
 
     // A 24-bit section's own rows are not 32-bit rows: it is copied too.
     BITMAPINFO info{};

@@ -239,7 +239,12 @@ TEST_F(StatusBarTest, TextForAMissingBarOrFieldIsRefused) {
     EXPECT_EQ(set_status_text(2, 1, "x", 0), 0) << "only one field";
     EXPECT_EQ(set_status_text(2, -1, "x", 0), 0);
     EXPECT_EQ(set_status_text(2, 300, "x", 0), 0);
-    EXPECT_EQ(text_of(bar, 0).first, L"");
+    EXPECT_EQ(set_status_text(2, 0, "kept", 0), 1);
+    for (int32_t flags : {0, int32_t(STATUS_CENTRED)}) {
+        kt::MainHeapFull full;
+        EXPECT_EQ(set_status_text(2, 0, "x", flags), 0) << "no memory for the text";
+    }
+    EXPECT_EQ(text_of(bar, 0).first, L"kept");
 }
 
 // Counts what reaches the status window.

@@ -609,6 +609,12 @@ TEST_F(WindowTest, TabWithoutTabStopsChangesNoFocus) {
 }
 
 TEST_F(WindowTest, LastOpenedWindowIsTheGadgetParent) {
+    GadgetParentState* const started = gadget_parent_state;
+    {
+        kt::MainHeapFull full;
+        EXPECT_FALSE(gadget_parent_start(nullptr));
+    }
+    EXPECT_EQ(gadget_parent_state, started);
     EXPECT_EQ(use_gadget_list(nullptr), nullptr);
     HWND a = open(0);
     EXPECT_EQ(use_gadget_list(nullptr), a);
