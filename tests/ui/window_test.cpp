@@ -608,6 +608,15 @@ TEST_F(WindowTest, TabWithoutTabStopsChangesNoFocus) {
     EXPECT_EQ(GetFocus(), h);
 }
 
+// What the procedure under the gadget list sees of the list's property
+// when the window goes.
+HANDLE property_at_destroy;
+WNDPROC under_gadget_list;
+LRESULT CALLBACK property_watching_procedure(HWND h, UINT m, WPARAM w, LPARAM l) {
+    if (m == WM_NCDESTROY) property_at_destroy = GetPropA(h, gadget_list_property());
+    return CallWindowProcA(under_gadget_list, h, m, w, l);
+}
+
 TEST_F(WindowTest, LastOpenedWindowIsTheGadgetParent) {
     GadgetParentState* const started = gadget_parent_state;
     {
@@ -635,8 +644,12 @@ TEST_F(WindowTest, LastOpenedWindowIsTheGadgetParent) {
     EXPECT_EQ(use_gadget_list(nullptr), c);
     HWND plain =
         CreateWindowExA(0, "STATIC", "", 0, 0, 0, 1, 1, nullptr, nullptr, module_handle, nullptr);
+    under_gadget_list = reinterpret_cast<WNDPROC>(
+        SetWindowLongPtrA(plain, GWLP_WNDPROC, LONG_PTR(property_watching_procedure)));
     EXPECT_EQ(use_gadget_list(plain), c) << "a window new to the list";
+    property_at_destroy = INVALID_HANDLE_VALUE;
     DestroyWindow(plain);
+    EXPECT_EQ(property_at_destroy, nullptr) << "the save block went before the window";
     char name[40];
     std::snprintf(name, sizeof name, "VX_GadgetStack_%lld",
                   static_cast<long long>(intptr_t(module_handle)));
