@@ -90,6 +90,10 @@ TEST(ResponseParser, SameOutcomeWhateverThePieces) {
          "HTTP/1.1 200 OK\r\n\r\nall",
          true,
          {S::cut, F::until_close, true, "all"}},
+        {"chunked: a size past 31 bits cuts the body, not wrapped to 2",
+         "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n100000002\r\nab\r\n0\r\n\r\n",
+         false,
+         {S::cut, F::chunked, false, ""}},
         {"head never ended",
          "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n",
          false,
@@ -124,6 +128,14 @@ TEST(ResponseParser, WantsNoMoreThanTheResponseCanUse) {
     const ResponsePiece after = response_feed(p.get(), "more", 4);
     EXPECT_EQ(after.consumed, 0);
     EXPECT_EQ(after.body_length, 0);
+    // No parser or no bytes: nothing is taken.
+    response_start(p.get());
+    EXPECT_EQ(response_feed(nullptr, "x", 1).consumed, 0);
+    EXPECT_EQ(response_feed(p.get(), nullptr, 4).consumed, 0);
+    EXPECT_EQ(response_feed(p.get(), "HTTP", 0).consumed, 0);
+    EXPECT_EQ(response_feed(p.get(), "HTTP", -1).consumed, 0);
+    EXPECT_EQ(response_wanted(nullptr), 0);
+    EXPECT_EQ(response_wanted(p.get()), HEAD_LIMIT);
 }
 
 } // namespace
