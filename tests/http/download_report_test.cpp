@@ -52,7 +52,8 @@ TEST_F(DownloadReportTest, RefusalsTellTheStatusAndTheHostsFirstLine) {
         {"printable ASCII only, 200 at most",
          kt::reply("HTTP/1.1 503  Service Unavailable \r\nConnection: close\r\n\r\n" + long_text),
          503, "Service Unavailable", "abc " + std::string(196, 'x')},
-        {"no text", kt::reply("HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n"), 404,
+        {"no text, a 200 only in a header",
+         kt::reply("HTTP/1.1 404 Not Found\r\nAge: 200\r\nContent-Length: 0\r\n\r\n"), 404,
          "Not Found", ""},
     };
     for (const Case& c : cases) {
