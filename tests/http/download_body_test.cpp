@@ -174,6 +174,7 @@ TEST_F(BodyTest, ReceiveWaitAndSendAll) {
     const char request[] = "GET / HTTP/1.1\r\n\r\n";
     EXPECT_EQ(send_all(c, request, 3, 0), 0); // no time: nothing is sent
     EXPECT_EQ(send_all(c, request, 0, 1), 1); // nothing to send is sent at once
+    EXPECT_EQ(send_all(c, nullptr, 0, 1), 1);
     EXPECT_EQ(send_all(c, request, int32_t(sizeof request - 1), 1), 1);
     char buffer[16];
     std::memset(buffer, 'z', sizeof buffer);
@@ -194,7 +195,10 @@ TEST_F(BodyTest, ReceiveWaitGivesUpWhenTheBudgetRunsOut) {
     Connection* c = open_client("127.0.0.1", server.port());
     ASSERT_NE(c, nullptr);
     char buffer[8];
+    const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(receive_wait(c, buffer, 7, 1), 0);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(900))
+        << "the whole second is waited";
     close_connection(c);
 }
 
@@ -232,19 +236,23 @@ TEST_F(DownloadTest, CompletenessIsReportedForEveryBodyKind) {
     }
 #ifndef _WIN32
     // A receive that fails (a reset) at any point: never a whole body, even
-    // one that only the close would end.
+    // one that only the close would end. The large answer comes at once, so
+    // later reads take bytes already waiting.
     const std::string unframed = response("HTTP/1.1 200 OK", "", "until close");
-    for (uint32_t k = 1; k <= 4; k++) {
-        kt::HttpTestServer server({kt::split_reply(unframed, {unframed.size() - 5})});
-        bool complete = true;
-        posix_fail_nth(FaultCall::receive, k);
-        download_file((server.base_url() + "/f").c_str(), target.c_str(), &complete);
-        const bool failed = posix_calls_made(FaultCall::receive) >= k;
-        posix_fail_nth(FaultCall::receive, 0);
-        EXPECT_TRUE(server.wait_done());
-        EXPECT_EQ(complete, !failed) << k;
-        std::remove(target.c_str());
-    }
+    const std::string large = response("HTTP/1.1 200 OK", "", std::string(3 * READ_BLOCK, 'x'));
+    for (const kt::Reply& answer :
+         {kt::split_reply(unframed, {unframed.size() - 5}), kt::reply(large)})
+        for (uint32_t k = 1; k <= 4; k++) {
+            kt::HttpTestServer server({answer});
+            bool complete = true;
+            posix_fail_nth(FaultCall::receive, k);
+            download_file((server.base_url() + "/f").c_str(), target.c_str(), &complete);
+            const bool failed = posix_calls_made(FaultCall::receive) >= k;
+            posix_fail_nth(FaultCall::receive, 0);
+            EXPECT_TRUE(server.wait_done());
+            EXPECT_EQ(complete, !failed) << k;
+            std::remove(target.c_str());
+        }
 #endif
 }
 
