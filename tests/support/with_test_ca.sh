@@ -35,5 +35,5 @@ export KESTRIN_WINEPREFIX=$root/wineprefix
 source "$here/../../scripts/wine-env.sh"
 kestrin_wine_prefix
 # Wine's services start here, their output away from the caller's pipes.
-wine cmd /c exit </dev/null >/dev/null 2>&1 || true
+"$kestrin_wine" cmd /c exit </dev/null >/dev/null 2>&1 || true
 exec "$@"
