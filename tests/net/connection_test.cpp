@@ -4,7 +4,14 @@
 #include <gtest/gtest.h>
 
 #ifndef _WIN32
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <filesystem>
+#include <vector>
 #endif
 
 #include "net/connection.h"
@@ -48,6 +55,38 @@ size_t open_descriptors() {
     for ([[maybe_unused]] auto& e : std::filesystem::directory_iterator("/proc/self/fd"))
         n++;
     return n;
+}
+#endif
+
+#ifndef _WIN32
+// A peer whose queue of connections is full lets a connect go unanswered:
+// the wait asks the hook between its slices and gives up at its time-out.
+TEST_F(ConnectionTest, AnUnansweredConnectIsWaitedForUntilItsTimeOut) {
+    const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof a;
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    ASSERT_EQ(::listen(listener, 0), 0);
+    ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&a), &length), 0);
+    std::vector<int> queued; // never accepted
+    for (int i = 0; i < 3; i++) {
+        queued.push_back(::socket(AF_INET, SOCK_STREAM, 0));
+        ::fcntl(queued.back(), F_SETFL, O_NONBLOCK);
+        ::connect(queued.back(), reinterpret_cast<sockaddr*>(&a), sizeof a);
+    }
+    int asked = 0; // a wait that spins would give up here, cancelled
+    const WaitHook hook{[](void* n) { return ++*static_cast<int*>(n) < 1000; }, &asked};
+    OpenFailure why = OpenFailure::none;
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(open_client_waiting("127.0.0.1", ntohs(a.sin_port), 500, &hook, &why), nullptr);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(450));
+    EXPECT_EQ(why, OpenFailure::connect);
+    EXPECT_GT(asked, 1);
+    for (int q : queued)
+        ::close(q);
+    ::close(listener);
 }
 #endif
 
