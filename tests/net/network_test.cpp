@@ -93,11 +93,14 @@ TEST_F(NetworkTest, EndClosesServerObjectsAndTheirClients) {
         ASSERT_NE(client, nullptr);
         *client = *c;
         client->server = server;
+        client->datagram = static_cast<char*>(heap_alloc(16));
         heap_free(c);
     }
-    // A client closed by its user leaves the server's list.
+    // A client closed by its user leaves the server's list, with its blocks.
     Connection* first = reinterpret_cast<Connection*>(server->clients + 1);
+    const size_t blocks = kt::heap_counts().live;
     close_connection(first);
+    EXPECT_EQ(kt::heap_counts().live, blocks - 2);
     ASSERT_NE(server->clients, nullptr);
     EXPECT_EQ(server->clients->older, nullptr);
 
