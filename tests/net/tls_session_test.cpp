@@ -204,6 +204,10 @@ TEST_F(TlsSessionTest, OnlySoundSessionsCarryTheRequest) {
         EXPECT_EQ(kt::file_exists(target), sound) << c.name;
         EXPECT_EQ(tls.log().sealed.empty(), !sound) << c.name;
         EXPECT_EQ(tls.log().credential_version, c.credential_version) << c.name;
+        if (sound) {
+            EXPECT_EQ(tls.log().target, "127.0.0.1") << c.name;
+            EXPECT_EQ(tls.log().checked_name, "127.0.0.1") << c.name;
+        }
 
         tls.reset(c.script);
         kt::HttpTestServer server({kt::reply(bytes)});

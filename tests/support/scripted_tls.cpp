@@ -114,6 +114,7 @@ SECURITY_STATUS initialize(PCredHandle, PCtxtHandle handle, SEC_CHAR* target, UL
                            ULONG*, PTimeStamp) {
     if (!target) return SEC_E_INTERNAL_ERROR;
     if (!handle) {
+        log_book.target = target;
         std::string hello = CLIENT_HELLO;
         if (script.hello_size > hello.size())
             hello.insert(0, script.hello_size - hello.size(), 'p');
@@ -288,6 +289,9 @@ BOOL verify_policy(LPCSTR policy, PCCERT_CHAIN_CONTEXT chain, PCERT_CHAIN_POLICY
     // A structure without its size is not read: then no name is checked.
     const bool read = https->cbStruct >= sizeof *https;
     if (read && (https->dwAuthType != AUTHTYPE_SERVER || !https->pwszServerName)) return false;
+    if (read)
+        for (const WCHAR* c = https->pwszServerName; *c; c++)
+            log_book.checked_name += char(*c < 0x80 ? *c : '?');
     status->dwError = wrong_usage ? DWORD(CERT_E_WRONG_USAGE)
                       : !read && script.policy_error == DWORD(CERT_E_CN_NO_MATCH)
                           ? 0

@@ -53,6 +53,8 @@ struct TlsLog {
     int closing_alerts = 0;       // alerts the client made
     int chains = 0;               // chains built
     DWORD retrieval_timeout = 0;  // the last chain build's, in ms
+    std::string target;           // the name the handshake was begun for
+    std::string checked_name;     // the name the SSL policy was asked to check
     int open = 0;                 // credentials, contexts, buffers, certificates, chains not freed
 };
 
