@@ -243,6 +243,10 @@ int WSAAPI ws2_getaddrinfo(const char* node, const char* service, const ADDRINFO
     *result = nullptr;
     int family = 0, type = 0, flags = 0;
     if (hints) {
+        // As documented: hints other than family, type, protocol and flags
+        // must be zero, or the call fails.
+        if (hints->ai_addrlen || hints->ai_canonname || hints->ai_addr || hints->ai_next)
+            return 11003; // WSANO_RECOVERY
         family = hints->ai_family == 0 ? 0 : bsd_family(hints->ai_family);
         if (family < 0) return 10047; // WSAEAFNOSUPPORT
         type = hints->ai_socktype;
