@@ -231,6 +231,13 @@ TEST_F(TlsSessionTest, OnlySoundSessionsCarryTheRequest) {
             // The response comes whole, in one record.
             EXPECT_TRUE(connection_wait(connection, 5000, false)) << c.name;
             EXPECT_EQ(connection_waiting(connection), int32_t(COUNTED.size())) << c.name;
+            // Taken in small pieces, in order.
+            std::string got;
+            char piece[3];
+            for (int32_t n; got.size() < COUNTED.size() &&
+                            (n = connection_receive(connection, piece, sizeof piece)) > 0;)
+                got.append(piece, size_t(n));
+            EXPECT_EQ(got, COUNTED) << c.name;
             // A long write goes out in one record of the longest SChannel seals.
             EXPECT_EQ(connection_send(connection, text.data(), int32_t(text.size())), 16384)
                 << c.name;
