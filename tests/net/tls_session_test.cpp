@@ -205,6 +205,9 @@ TEST_F(TlsSessionTest, OnlySoundSessionsCarryTheRequest) {
         EXPECT_EQ(tls.log().sealed.empty(), !sound) << c.name;
         EXPECT_EQ(tls.log().credential_version, c.credential_version) << c.name;
         if (sound) {
+            // The program checks the certificate itself and offers none of its own.
+            const DWORD own_checks = SCH_CRED_MANUAL_CRED_VALIDATION | SCH_CRED_NO_DEFAULT_CREDS;
+            EXPECT_EQ(tls.log().credential_flags & own_checks, own_checks) << c.name;
             EXPECT_EQ(tls.log().target, "127.0.0.1") << c.name;
             EXPECT_EQ(tls.log().checked_name, "127.0.0.1") << c.name;
         }

@@ -78,9 +78,11 @@ SECURITY_STATUS acquire(SEC_CHAR*, SEC_CHAR* package, ULONG use, void*, void* au
         return SEC_E_INTERNAL_ERROR;
     const DWORD version = *static_cast<const DWORD*>(auth_data);
     system_defaults = false;
+    DWORD flags = 0;
     if (version == SCH_CREDENTIALS_VERSION) {
         const auto* modern = static_cast<const SCH_CREDENTIALS*>(auth_data);
         if (names_lists(modern)) return SEC_E_UNKNOWN_CREDENTIALS;
+        flags = modern->dwFlags;
         for (DWORD i = 0; i < modern->cTlsParameters; i++)
             if (modern->pTlsParameters[i].cAlpnIds || modern->pTlsParameters[i].cDisabledCrypto)
                 return SEC_E_UNKNOWN_CREDENTIALS;
@@ -90,6 +92,7 @@ SECURITY_STATUS acquire(SEC_CHAR*, SEC_CHAR* package, ULONG use, void*, void* au
         if (names_lists(classic) || classic->cSupportedAlgs || classic->palgSupportedAlgs)
             return SEC_E_UNKNOWN_CREDENTIALS;
         system_defaults = classic->grbitEnabledProtocols == 0;
+        flags = classic->dwFlags;
     }
     if (version == SCH_CREDENTIALS_VERSION && !script.modern_credentials)
         return SEC_E_UNKNOWN_CREDENTIALS;
@@ -98,6 +101,7 @@ SECURITY_STATUS acquire(SEC_CHAR*, SEC_CHAR* package, ULONG use, void*, void* au
          SP_PROT_TLS1_3_CLIENT))
         return SEC_E_UNKNOWN_CREDENTIALS;
     log_book.credential_version = version;
+    log_book.credential_flags = flags;
     log_book.open++;
     *credentials = {1, 0};
     return SEC_E_OK;
@@ -292,10 +296,19 @@ BOOL verify_policy(LPCSTR policy, PCCERT_CHAIN_CONTEXT chain, PCERT_CHAIN_POLICY
     if (read)
         for (const WCHAR* c = https->pwszServerName; *c; c++)
             log_book.checked_name += char(*c < 0x80 ? *c : '?');
-    status->dwError = wrong_usage ? DWORD(CERT_E_WRONG_USAGE)
-                      : !read && script.policy_error == DWORD(CERT_E_CN_NO_MATCH)
-                          ? 0
-                          : script.policy_error;
+    // Errors of the checks the caller asks to skip are not reported.
+    const DWORD skipped = read ? https->fdwChecks : 0;
+    const auto reported = [skipped](DWORD error) {
+        const bool skip = (error == DWORD(CERT_E_UNTRUSTEDROOT) && skipped & 0x100) ||
+                          (error == DWORD(CERT_E_WRONG_USAGE) && skipped & 0x200) ||
+                          (error == DWORD(CERT_E_CN_NO_MATCH) && skipped & 0x1000) ||
+                          (error == DWORD(CERT_E_EXPIRED) && skipped & 0x2000);
+        return skip ? 0 : error;
+    };
+    status->dwError =
+        reported(wrong_usage ? DWORD(CERT_E_WRONG_USAGE)
+                 : !read && script.policy_error == DWORD(CERT_E_CN_NO_MATCH) ? 0
+                                                                             : script.policy_error);
     return true;
 }
 

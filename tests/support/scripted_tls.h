@@ -47,6 +47,7 @@ struct TlsScript {
 // What the session did with the provider.
 struct TlsLog {
     DWORD credential_version = 0; // of the credentials that were granted
+    DWORD credential_flags = 0;   // and their flags
     std::string sealed;           // every plaintext byte EncryptMessage sealed
     int new_handshakes = 0;       // handshakes started after the first
     int post_handshake = 0;       // TLS 1.3 messages taken after the handshake
