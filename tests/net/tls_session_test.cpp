@@ -213,7 +213,7 @@ TEST_F(TlsSessionTest, OnlySoundSessionsCarryTheRequest) {
         }
 
         tls.reset(c.script);
-        kt::HttpTestServer server({kt::reply(bytes)});
+        kt::HttpTestServer server({kt::reply(bytes, kt::Ending::stall)});
         Connection* connection = open_client("127.0.0.1", server.port());
         ASSERT_NE(connection, nullptr);
         // The first session has no end in sight.
@@ -241,6 +241,9 @@ TEST_F(TlsSessionTest, OnlySoundSessionsCarryTheRequest) {
                             (n = connection_receive(connection, piece, sizeof piece)) > 0;)
                 got.append(piece, size_t(n));
             EXPECT_EQ(got, COUNTED) << c.name;
+            // Then nothing is at hand, as on a non-blocking socket.
+            EXPECT_FALSE(connection_wait(connection, 50, false)) << c.name;
+            EXPECT_EQ(connection_receive(connection, piece, sizeof piece), -1) << c.name;
             // A long write goes out in one record of the longest SChannel seals.
             EXPECT_EQ(connection_send(connection, text.data(), int32_t(text.size())), 16384)
                 << c.name;
