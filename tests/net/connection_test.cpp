@@ -84,6 +84,11 @@ TEST_F(ConnectionTest, AnUnansweredConnectIsWaitedForUntilItsTimeOut) {
     EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(450));
     EXPECT_EQ(why, OpenFailure::connect);
     EXPECT_GT(asked, 1);
+    // So is a connect with a time-out and no hook, a whole second here.
+    const auto second = std::chrono::steady_clock::now();
+    EXPECT_EQ(open_connection("127.0.0.1", ntohs(a.sin_port), CONNECTION_TCP, 1000, nullptr, 0),
+              nullptr);
+    EXPECT_GE(std::chrono::steady_clock::now() - second, std::chrono::milliseconds(950));
     for (int q : queued)
         ::close(q);
     ::close(listener);
