@@ -45,7 +45,9 @@ if [ ${#missing[@]} -gt 0 ] || [ $need_src = 1 ]; then
       sed -n 's/^deb /deb-src /p' /etc/apt/sources.list | $sudo tee /etc/apt/sources.list.d/kestrin-deb-src.list >/dev/null
     fi
   fi
-  $sudo apt-get update -qq
+  # A mirror caught mid-sync fails the update; the lists already there may
+  # still serve, and whatever is then missing fails below.
+  $sudo apt-get update -qq || echo "apt-get update failed; going on with the lists there are" >&2
   if [ ${#missing[@]} -gt 0 ]; then
     $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
   fi
