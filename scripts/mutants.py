@@ -359,15 +359,9 @@ def run_tests(build, names, timeout, env):
 
 def windows_tree():
     """The Windows tree whose tests Wine can run on this machine."""
-    def starts(loader):
-        try:
-            return subprocess.run([loader, "--version"], stdout=subprocess.DEVNULL,
-                                  stderr=subprocess.DEVNULL).returncode == 0
-        except OSError:
-            return False
-    if not starts("/usr/lib/wine/wine") and starts("/usr/lib/wine/wine64"):
-        return "windows64"
-    return "windows"
+    r = subprocess.run(["bash", str(ROOT / "scripts" / "wine-kind.sh")], capture_output=True,
+                       text=True)
+    return "windows64" if r.stdout.strip() == "win64" else "windows"
 
 
 class Wine:

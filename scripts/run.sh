@@ -9,7 +9,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 bash "$root/scripts/setup.sh"
 tree=windows
 run=("$root/scripts/wine-run.sh")
-if ! wine --version >/dev/null 2>&1 && /usr/lib/wine/wine64 --version >/dev/null 2>&1; then
+if [ "$(bash "$root/scripts/wine-kind.sh")" = win64 ]; then
   echo "This machine cannot start 32-bit programs: running the 64-bit build of kestrin.exe." >&2
   tree=windows64
   run+=(--win64)

@@ -15,7 +15,7 @@ packages=(g++-mingw-w64-i686 wine wine32:i386 fonts-wine xvfb xauth xdotool cmak
 # run the 32-bit Wine; the Windows tests then run as 64-bit programs under
 # Wine's 64-bit loader (scripts/test.sh), which needs these too.
 arches=(i686)
-if [ -e /usr/lib/wine/wine ] && ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
+if [ -e /usr/lib/wine/wine ] && [ "$(bash "$root/scripts/wine-kind.sh")" != win32 ]; then
   packages+=(g++-mingw-w64-x86-64 wine64)
   arches+=(x86_64)
 fi

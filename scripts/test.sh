@@ -17,9 +17,10 @@ bash scripts/setup.sh
 windows_only=()
 wine_tree=windows
 skipped=0
-if wine --version >/dev/null 2>&1; then
+kind=$(bash scripts/wine-kind.sh)
+if [ "$kind" = win32 ]; then
   bash scripts/build.sh host windows
-elif /usr/lib/wine/wine64 --version >/dev/null 2>&1; then
+elif [ "$kind" = win64 ]; then
   bash scripts/build.sh host windows windows64
   export KESTRIN_WINEARCH=win64
   windows_only=(-R '^release_')
