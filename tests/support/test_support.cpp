@@ -69,7 +69,7 @@ size_t gdi_objects() {
         uint64_t user;
     };
     static_assert(sizeof(Entry) == 24);
-    using GetPeb = const char* (*)();
+    using GetPeb = const char*(WINAPI*)();
     const auto current_peb = reinterpret_cast<GetPeb>(
         reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "RtlGetCurrentPeb")));
     const char* peb = current_peb ? current_peb() : nullptr;
