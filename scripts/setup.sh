@@ -20,11 +20,28 @@ if [ -e /usr/lib/wine/wine ] && [ "$(bash "$root/scripts/wine-kind.sh")" != win3
   arches+=(x86_64)
 fi
 
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' ||
-    missing+=("$p")
-done
+# Leaves in missing those of the named packages that are not installed.
+find_missing() {
+  missing=()
+  local p
+  for p in "$@"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' ||
+      missing+=("$p")
+  done
+}
+find_missing "${packages[@]}"
+
+# A mirror caught mid-sync fails a fetch for some minutes: try the command up
+# to five times, KESTRIN_APT_PAUSE seconds apart, before giving up.
+again() {
+  local n=1 pause=${KESTRIN_APT_PAUSE:-60}
+  until "$@"; do
+    [ $n -lt 5 ] || return 1
+    n=$((n + 1))
+    echo "$* failed; trying again in ${pause}s (try $n of 5)" >&2
+    sleep "$pause"
+  done
+}
 
 need_src=0
 for a in "${arches[@]}"; do
@@ -45,11 +62,24 @@ if [ ${#missing[@]} -gt 0 ] || [ $need_src = 1 ]; then
       sed -n 's/^deb /deb-src /p' /etc/apt/sources.list | $sudo tee /etc/apt/sources.list.d/kestrin-deb-src.list >/dev/null
     fi
   fi
-  # A mirror caught mid-sync fails the update; the lists already there may
-  # still serve, and whatever is then missing fails below.
-  $sudo apt-get update -qq || echo "apt-get update failed; going on with the lists there are" >&2
-  if [ ${#missing[@]} -gt 0 ]; then
-    $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+  # Should the mirror still be mid-sync, the lists already there may serve.
+  again $sudo apt-get update -qq || echo "apt-get update failed; going on with the lists there are" >&2
+  if [ ${#missing[@]} -gt 0 ] &&
+     ! $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"; then
+    # A list that failed to update can leave the amd64 lists with security
+    # updates the i386 ones lack, and a package installed for both must be
+    # one version on both. The release's own lists agree across architectures;
+    # they cannot help where amd64 already has a newer version (no downgrade).
+    # shellcheck source=/dev/null
+    codename=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
+    if [ -z "$codename" ] || ! {
+         echo "apt-get install failed; trying again with both architectures from $codename's own lists, as a mirror mid-sync can leave them at different versions" >&2
+         $sudo apt-get install -y -qq --no-install-recommends -t "$codename" "${missing[@]}"
+       }; then
+      find_missing "${missing[@]}"
+      echo "Could not install: ${missing[*]}. The package mirror may be mid-sync; run scripts/setup.sh again later." >&2
+      exit 1
+    fi
   fi
 fi
 
@@ -60,8 +90,10 @@ fi
 
 if [ $need_src = 1 ]; then
   mkdir -p "$cache/src"
-  (cd "$cache/src" && [ -d libjpeg-turbo-*/ ] 2>/dev/null || apt-get source -qq libjpeg-turbo)
-  srcdir=$(ls -d "$cache"/src/libjpeg-turbo-*/ | head -n 1)
+  if ! compgen -G "$cache/src/libjpeg-turbo-*/" >/dev/null; then
+    (cd "$cache/src" && again apt-get source -qq libjpeg-turbo)
+  fi
+  srcdir=$(compgen -G "$cache/src/libjpeg-turbo-*/" | head -n 1)
   # The library's bytes do not depend on the day or the folder it is built
   # in: its build string is the date of its Debian source release.
   export SOURCE_DATE_EPOCH
