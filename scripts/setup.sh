@@ -11,15 +11,6 @@ packages=(g++-mingw-w64-i686 wine wine32:i386 fonts-wine xvfb xauth xdotool cmak
           googletest libjpeg62-turbo-dev libjpeg-turbo-progs dpkg-dev x11-apps imagemagick
           locales libgnutls30:i386 openssl python3 util-linux mount ninja-build)
 
-# A kernel that cannot start 32-bit programs (some virtual machines) cannot
-# run the 32-bit Wine; the Windows tests then run as 64-bit programs under
-# Wine's 64-bit loader (scripts/test.sh), which needs these too.
-arches=(i686)
-if [ -e /usr/lib/wine/wine ] && [ "$(bash "$root/scripts/wine-kind.sh")" != win32 ]; then
-  packages+=(g++-mingw-w64-x86-64 wine64)
-  arches+=(x86_64)
-fi
-
 # Leaves in missing those of the named packages that are not installed.
 find_missing() {
   missing=()
@@ -29,7 +20,6 @@ find_missing() {
       missing+=("$p")
   done
 }
-find_missing "${packages[@]}"
 
 # A mirror caught mid-sync fails a fetch for some minutes: try the command up
 # to five times, KESTRIN_APT_PAUSE seconds apart, before giving up.
@@ -43,19 +33,19 @@ again() {
   done
 }
 
-need_src=0
-for a in "${arches[@]}"; do
-  [ -f "$cache/libjpeg-turbo-$a/lib/libjpeg.a" ] || need_src=1
-done
+sudo=""
+[ "$(id -u)" = 0 ] || sudo=sudo
+export DEBIAN_FRONTEND=noninteractive
 
-if [ ${#missing[@]} -gt 0 ] || [ $need_src = 1 ]; then
-  export DEBIAN_FRONTEND=noninteractive
-  sudo=""
-  [ "$(id -u)" = 0 ] || sudo=sudo
+# The package lists, brought up to date once a run, when anything is needed.
+apt_ready=0
+prepare_apt() {
+  [ $apt_ready = 0 ] || return 0
+  apt_ready=1
   dpkg --print-foreign-architectures | grep -qx i386 || $sudo dpkg --add-architecture i386
   # apt-get source needs a deb-src entry for the same suites as the binaries.
   if ! grep -rqs '^Types:.*deb-src\|^deb-src' /etc/apt/sources.list /etc/apt/sources.list.d/; then
-    src=/etc/apt/sources.list.d/debian.sources
+    local src=/etc/apt/sources.list.d/debian.sources
     if [ -f "$src" ]; then
       sed 's/^Types: deb$/Types: deb-src/' "$src" | $sudo tee /etc/apt/sources.list.d/kestrin-deb-src.sources >/dev/null
     else
@@ -64,24 +54,47 @@ if [ ${#missing[@]} -gt 0 ] || [ $need_src = 1 ]; then
   fi
   # Should the mirror still be mid-sync, the lists already there may serve.
   again $sudo apt-get update -qq || echo "apt-get update failed; going on with the lists there are" >&2
-  if [ ${#missing[@]} -gt 0 ] &&
-     ! $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"; then
-    # A list that failed to update can leave the amd64 lists with security
-    # updates the i386 ones lack, and a package installed for both must be
-    # one version on both. The release's own lists agree across architectures;
-    # they cannot help where amd64 already has a newer version (no downgrade).
-    # shellcheck source=/dev/null
-    codename=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
-    if [ -z "$codename" ] || ! {
-         echo "apt-get install failed; trying again with both architectures from $codename's own lists, as a mirror mid-sync can leave them at different versions" >&2
-         $sudo apt-get install -y -qq --no-install-recommends -t "$codename" "${missing[@]}"
-       }; then
-      find_missing "${missing[@]}"
-      echo "Could not install: ${missing[*]}. The package mirror may be mid-sync; run scripts/setup.sh again later." >&2
-      exit 1
-    fi
+}
+
+# Installs those of the named packages that are missing, or stops naming them.
+install_packages() {
+  find_missing "$@"
+  [ ${#missing[@]} -gt 0 ] || return 0
+  prepare_apt
+  $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" && return 0
+  # A list that failed to update can leave the amd64 lists with security
+  # updates the i386 ones lack, and a package installed for both must be
+  # one version on both. The release's own lists agree across architectures;
+  # they cannot help where amd64 already has a newer version (no downgrade).
+  local codename
+  # shellcheck source=/dev/null
+  codename=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
+  if [ -n "$codename" ]; then
+    echo "apt-get install failed; trying again with both architectures from $codename's own lists, as a mirror mid-sync can leave them at different versions" >&2
+    $sudo apt-get install -y -qq --no-install-recommends -t "$codename" "${missing[@]}" && return 0
   fi
+  find_missing "${missing[@]}"
+  echo "Could not install: ${missing[*]}. The package mirror may be mid-sync; run scripts/setup.sh again later." >&2
+  exit 1
+}
+
+install_packages "${packages[@]}"
+
+# A kernel that cannot start 32-bit programs (some virtual machines) cannot
+# run the 32-bit Wine, which only shows once it is installed; the Windows
+# tests then run as 64-bit programs under Wine's 64-bit loader
+# (scripts/test.sh), which needs these too.
+arches=(i686)
+if [ "$(bash "$root/scripts/wine-kind.sh")" != win32 ]; then
+  install_packages g++-mingw-w64-x86-64 wine64
+  arches+=(x86_64)
 fi
+
+need_src=0
+for a in "${arches[@]}"; do
+  [ -f "$cache/libjpeg-turbo-$a/lib/libjpeg.a" ] || need_src=1
+done
+[ $need_src = 0 ] || prepare_apt
 
 # Wine UI tests run with the Windows-1251 code page of the program's users.
 if ! locale -a 2>/dev/null | grep -qi '^ru_RU\.cp1251$'; then
