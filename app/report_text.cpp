@@ -132,9 +132,11 @@ void add_unavailable(Text& t, const DownloadReport& r, const char* site) {
     case DownloadStage::cancelled:
         break;
     }
-    if (too_slow(r))
-        t.add(r.stage == DownloadStage::send ? "the request could not be sent in time"
-                                             : "the server did not send its answer in time");
+    if (r.stage == DownloadStage::send)
+        t.add(too_slow(r) ? "the request could not be sent in time"
+                          : "the connection broke while the request was sent");
+    else if (too_slow(r))
+        t.add("the server did not send its answer in time");
     else
         t.format("the answer was cut after %d body bytes", int(r.body_bytes));
 }
@@ -188,6 +190,8 @@ void box_text(const DownloadReport& r, const char* site, const char* first_line,
         reason = REASON_DISK;
         break;
     case DownloadStage::send:
+        reason = too_slow(r) ? REASON_SLOW : REASON_SEND_BROKEN;
+        break;
     case DownloadStage::answer:
     case DownloadStage::body:
         reason = too_slow(r) ? REASON_SLOW : REASON_CUT;

@@ -51,29 +51,30 @@ int32_t receive_until(Connection* c, char* buffer, int32_t size, uint64_t deadli
     }
 }
 
-// 1 when all length bytes were sent before deadline (ms), else 0; the hook
-// as for receive_until.
+// 1 when all length bytes were sent before deadline (ms), else 0, with
+// *broken set (when given) once the connection failed: a reset is no
+// slowness. The hook as for receive_until.
 int32_t send_until(Connection* c, const char* data, int32_t length, uint64_t deadline,
-                   const WaitHook* hook = nullptr, bool* cancelled = nullptr) {
+                   const WaitHook* hook = nullptr, bool* cancelled = nullptr,
+                   bool* broken = nullptr) {
     if (!c || length < 0 || (!data && length > 0)) return 0;
     int32_t sent = 0;
-    bool failed_when_writable = false;
-    while (now_ms() < deadline) {
+    for (uint64_t now; (now = now_ms()) < deadline;) {
         const int32_t n = connection_send(c, data + sent, length - sent);
         if (n < 0) {
-            // Wait until the socket takes data again. One that claims to but
-            // still refuses is retried only every retry period, not in a spin.
-            const bool writable = connection_wait(c, SEND_RETRY_PERIOD, true);
-            if (writable && failed_when_writable) Sleep(SEND_RETRY_PERIOD);
-            failed_when_writable = writable;
-            if (!wait_go_on(hook)) {
-                if (cancelled) *cancelled = true;
-                return 0;
-            }
-            continue;
+            if (broken) *broken = true;
+            return 0;
         }
         sent += n;
         if (sent >= length) return 1;
+        if (n > 0) continue;
+        // The socket takes nothing for now: wait until it does.
+        const uint64_t left = deadline - now;
+        connection_wait(c, int32_t(left < POLL_PERIOD ? left : POLL_PERIOD), true);
+        if (!wait_go_on(hook)) {
+            if (cancelled) *cancelled = true;
+            return 0;
+        }
     }
     return 0;
 }
@@ -357,10 +358,11 @@ int32_t run(Download& d, const char* url, const char* file_path, bool* complete,
     d.work = static_cast<char*>(heap_alloc(work_size));
     if (!d.work) return 0;
     std::snprintf(d.work, work_size, request_format, path, d.site, suffix);
-    bool cancelled = false;
-    if (!send_until(d.connection, d.work, int32_t(request_length), send_end, hook, &cancelled)) {
+    bool cancelled = false, broken = false;
+    if (!send_until(d.connection, d.work, int32_t(request_length), send_end, hook, &cancelled,
+                    &broken)) {
         report->stage = waited(cancelled, DownloadStage::send);
-        report->timed_out = !cancelled;
+        report->timed_out = !cancelled && !broken;
         return 0;
     }
     const uint64_t transfer_end =

@@ -19,7 +19,6 @@ constexpr int32_t READ_BUDGET = 10;       // seconds, per read
 constexpr int32_t TRANSFER_BUDGET = 30;   // seconds, from the request sent to the body's end
 constexpr int32_t UNTIL_CLOSE_BUDGET = 1; // seconds of silence that end such a body
 constexpr int32_t POLL_PERIOD = 100;      // ms, longest wait between looks at a connection
-constexpr int32_t SEND_RETRY_PERIOD = 50; // ms
 
 // The number of body bytes the file at path took: 0 on every failure (no
 // file is created or changed then) and for an empty body. A transfer cut
@@ -40,7 +39,8 @@ int32_t download_file(const char* url, const char* path, bool* complete = nullpt
                       int32_t transfer_budget = TRANSFER_BUDGET, const WaitHook* hook = nullptr,
                       DownloadReport* report = nullptr);
 
-// 1 when all length bytes were sent within budget seconds, else 0.
+// 1 when all length bytes were sent within budget seconds, else 0 (at once
+// when the connection failed).
 int32_t send_all(Connection* c, const char* data, int32_t length, int32_t budget_seconds);
 // Receives 1 to size bytes within budget seconds and stores a zero byte after
 // them (buffer needs size + 1 bytes); 0 when nothing came, the peer closed or

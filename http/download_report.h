@@ -13,7 +13,7 @@ enum class DownloadStage : int32_t {
     resolve,   // the host name was not found
     connect,   // no connection: refused, unreachable or unanswered
     tls,       // the connection could not be secured: see tls_failure
-    send,      // the request could not be sent within the send budget
+    send,      // the request could not be sent: too slow (timed_out), or the connection broke
     answer,    // no usable answer head: the host closed, fell silent or sent garbage
     status,    // the host answered other than with success
     body,      // the body did not come whole: cut, or too slow (timed_out)

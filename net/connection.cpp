@@ -16,12 +16,18 @@ bool set_blocking(SOCKET s, bool blocking) {
     return ioctlsocket(s, FIONBIO, &non_blocking) == 0;
 }
 
+// Starts a connect on a non-blocking socket: true when it is under way (its
+// answer comes through select) or done. A peer Winsock refuses at once (an
+// address of all zeros, an unreachable network) never shows in select.
+bool connect_begun(SOCKET s, const sockaddr* peer, int length) {
+    return connect(s, peer, length) == 0 || WSAGetLastError() == WSAEWOULDBLOCK;
+}
+
 // Connects, waiting at most timeout_ms when it is above 0; the socket is
 // back in blocking mode afterwards.
 bool connect_socket(SOCKET s, const sockaddr* peer, int length, int32_t timeout_ms) {
     if (timeout_ms <= 0) return connect(s, peer, length) != SOCKET_ERROR;
-    if (!set_blocking(s, false)) return false;
-    connect(s, peer, length); // under way: the answer comes through select
+    if (!set_blocking(s, false) || !connect_begun(s, peer, length)) return false;
     fd_set writable, failed;
     FD_ZERO(&writable);
     FD_SET(s, &writable);
@@ -37,8 +43,8 @@ bool connect_socket(SOCKET s, const sockaddr* peer, int length, int32_t timeout_
 // the connect is done and asking the hook between looks; the socket is back
 // in blocking mode once connected.
 OpenFailure connect_waiting(SOCKET s, sockaddr_in peer, int32_t timeout_ms, const WaitHook* hook) {
-    connect(s, reinterpret_cast<const sockaddr*>(&peer),
-            sizeof peer); // the answer comes through select
+    if (!connect_begun(s, reinterpret_cast<const sockaddr*>(&peer), sizeof peer))
+        return OpenFailure::connect;
     const uint64_t end = GetTickCount64() + uint64_t(timeout_ms > 0 ? timeout_ms : 0);
     for (;;) {
         const uint64_t now = GetTickCount64();

@@ -67,7 +67,8 @@ enum class OpenFailure : int32_t {
 // Null on every failure, with why (when given) set, and no socket left open.
 Connection* open_client_waiting(const char* host, uint16_t port, int32_t timeout_ms,
                                 const WaitHook* hook, OpenFailure* why);
-// What one send returns: the bytes taken, or -1.
+// What one send returns: the bytes taken (0 when the socket takes nothing
+// for now), or -1 when the connection failed.
 int32_t connection_send(Connection* c, const char* data, int32_t length);
 // An event code, without waiting.
 int32_t connection_event(Connection* c);

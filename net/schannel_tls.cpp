@@ -32,18 +32,28 @@ constexpr DWORD CREDENTIAL_FLAGS =
 
 } // namespace
 
+// Where a session stands. Only open and post_handshake take records; the
+// last three take none and bring no more plaintext.
+enum class TlsState : int32_t {
+    handshaking,
+    open,
+    post_handshake,  // DecryptMessage took a message after the handshake (a TLS 1.3
+                     // session ticket or key update): the handshake function is due
+    closed_by_alert, // the server's closing alert ended the stream where it meant to
+    closed,          // the socket closed without the alert: the end is unproven
+    failed,          // the session cannot be used any more, not even to close
+};
+
 struct TlsSession {
     const TlsProvider* api;
     CredHandle credentials;
     CtxtHandle context;
     bool have_credentials;
     bool have_context;
-    bool ended;          // no more plaintext will come: alert, close or failure
-    bool alert_came;     // the server's closing alert ended the stream
-    bool empty_last;     // the last record held no data (Wine's closing alert)
-    bool failed;         // the session cannot be used any more, not even to close
-    bool incomplete;     // the buffered bytes hold no whole record
-    bool post_handshake; // a TLS 1.3 message after the handshake is being taken in
+    TlsState state;
+    bool incomplete;      // the buffered bytes hold no whole record: the socket is read next
+    bool empty_last;      // the last record held no data (Wine's closing alert)
+    int32_t message_from; // post_handshake: the input's length when DecryptMessage met the message
     int32_t version;
     const WaitHook* hook; // called while the handshake waits; may be null
     TlsFailure why;       // what made the handshake fail
@@ -331,9 +341,21 @@ void release(TlsSession* t) {
     heap_free(t);
 }
 
-void end_stream(TlsSession* t, bool failed) {
-    t->ended = true;
-    if (failed) t->failed = true;
+void fail(TlsSession* t) {
+    t->state = TlsState::failed;
+}
+
+bool taking_records(const TlsSession* t) {
+    return t->state == TlsState::open || t->state == TlsState::post_handshake;
+}
+
+// The socket closed without the alert. Wine's SChannel passes the alert as
+// a sound record without data: there such a record counts as the end when
+// nothing came after it. No one but the server can make one.
+void socket_closed(TlsSession* t) {
+    t->state = t->api->closing_alert_as_empty_record && t->empty_last && t->input_length == 0
+                   ? TlsState::closed_by_alert
+                   : TlsState::closed;
 }
 
 // Whether a buffer SChannel gave back lies within the input, where it
@@ -358,16 +380,15 @@ void decrypt_record(TlsSession* t) {
         t->incomplete = true;
         return;
     }
-    if (status == SEC_I_CONTEXT_EXPIRED) { // the closing alert
-        t->alert_came = true;
-        end_stream(t, false);
+    if (status == SEC_I_CONTEXT_EXPIRED) {
+        t->state = TlsState::closed_by_alert;
         return;
     }
     // A TLS 1.2 server asking for a new handshake ends the stream: this
     // program never renegotiates.
     const bool post_handshake = status == SEC_I_RENEGOTIATE && t->version == 13;
     if (status != SEC_E_OK && !post_handshake) {
-        end_stream(t, true);
+        fail(t);
         return;
     }
     const SecBuffer* extra = nullptr;
@@ -375,7 +396,7 @@ void decrypt_record(TlsSession* t) {
     for (const SecBuffer& part : b) {
         if (part.BufferType == SECBUFFER_DATA && part.cbBuffer > 0) {
             if (!part.pvBuffer || !within_input(t, part)) {
-                end_stream(t, true);
+                fail(t);
                 return;
             }
             std::memcpy(t->plain, part.pvBuffer, part.cbBuffer);
@@ -391,46 +412,46 @@ void decrypt_record(TlsSession* t) {
         t->input_length = 0;
     // Only a record SChannel passed as sound counts as Wine's closing alert.
     t->empty_last = status == SEC_E_OK && !data;
-    // The message after the handshake (a session ticket, a key update) goes
-    // to the handshake function next, as SChannel asks.
-    t->post_handshake = post_handshake;
-    if (!data && !post_handshake && t->input_length == before) end_stream(t, true); // no progress
+    if (post_handshake) {
+        // The handshake function is called next, as SChannel asks; a
+        // message it left in the input is still there for it.
+        t->state = TlsState::post_handshake;
+        t->message_from = before;
+    } else if (!data && t->input_length == before) {
+        fail(t); // no progress
+    }
 }
 
-// Hands a TLS 1.3 message after the handshake to the handshake function;
-// what it answers is queued for sending. A new handshake is never run.
+// Calls the handshake function after a TLS 1.3 message after the handshake.
+// Windows 10 and 11 have taken the message in DecryptMessage already and
+// hand back what follows untouched: records for DecryptMessage again,
+// further tickets among them. What it answers (a key update's own) is
+// queued for sending. A new handshake is never run.
 void take_post_handshake(TlsSession* t) {
-    const int32_t before = t->input_length;
     const auto queue = [t](const char* token, ULONG length) {
         return queue_output(t, token, length);
     };
     const SECURITY_STATUS status = context_step(t, false, queue);
     if (status == SEC_E_INCOMPLETE_MESSAGE) {
         t->incomplete = true;
-        return;
+    } else if (status != SEC_E_OK) {
+        fail(t);
+    } else if (t->input_length > 0 && t->input_length == t->message_from) {
+        fail(t); // neither call took the message: it would come round for ever
+    } else {
+        t->state = TlsState::open;
     }
-    if (status == SEC_E_OK) {
-        t->post_handshake = false;
-        if (before > 0 && t->input_length == before) end_stream(t, true); // took nothing
-        return;
-    }
-    if (status != SEC_I_CONTINUE_NEEDED) {
-        end_stream(t, true);
-        return;
-    }
-    // More of the message is to come.
-    if (t->input_length == before) t->incomplete = true;
 }
 
 // Brings plaintext to hand from what was received and what the socket holds,
 // without waiting; sends what is queued as far as the socket takes it.
-int32_t pump(TlsSession* t, uintptr_t socket) {
+int32_t take_records(TlsSession* t, uintptr_t socket) {
     for (;;) {
-        if (!t->failed && !flush_output(t, socket)) end_stream(t, true);
+        if (t->state != TlsState::failed && !flush_output(t, socket)) fail(t);
         if (t->plain_length > 0) return EVENT_DATA;
-        if (t->ended) return EVENT_DISCONNECT;
-        if ((t->input_length > 0 || t->post_handshake) && !t->incomplete) {
-            if (t->post_handshake)
+        if (!taking_records(t)) return EVENT_DISCONNECT;
+        if (!t->incomplete && (t->input_length > 0 || t->state == TlsState::post_handshake)) {
+            if (t->state == TlsState::post_handshake)
                 take_post_handshake(t);
             else
                 decrypt_record(t);
@@ -440,12 +461,11 @@ int32_t pump(TlsSession* t, uintptr_t socket) {
         if (ready == 0) return EVENT_NONE;
         u_long waiting = 0;
         if (ready < 0 || ioctlsocket(socket_of(socket), FIONREAD, &waiting) != 0) {
-            end_stream(t, true);
+            fail(t);
             continue;
         }
-        // Closed by the server without the alert: the stream may be cut.
         if (waiting == 0) {
-            end_stream(t, false);
+            socket_closed(t);
             continue;
         }
         const int32_t room = INPUT_ROOM - t->input_length;
@@ -454,7 +474,7 @@ int32_t pump(TlsSession* t, uintptr_t socket) {
         // A record longer than the input room can never be whole.
         const int n = want > 0 ? recv(socket_of(socket), t->input + t->input_length, want, 0) : -1;
         if (n <= 0) {
-            end_stream(t, true);
+            fail(t);
             continue;
         }
         t->input_length += n;
@@ -488,13 +508,14 @@ TlsSession* tls_open(uintptr_t socket, const char* host, uint64_t deadline_ms, c
         return nullptr;
     }
     t->hook = nullptr; // the caller's hook lives only as long as the handshake
+    t->state = TlsState::open;
     if (why) *why = TlsFailure::none;
     return t;
 }
 
 void tls_close(TlsSession* t, uintptr_t socket) {
     if (!t) return;
-    if (!t->failed && t->have_context) {
+    if (t->state != TlsState::failed && t->have_context) {
         // The closing alert goes out if the socket takes it now: it is a
         // courtesy, and nothing waits for it.
         DWORD type = SCHANNEL_SHUTDOWN;
@@ -519,14 +540,14 @@ void tls_close(TlsSession* t, uintptr_t socket) {
 }
 
 int32_t tls_send(TlsSession* t, uintptr_t socket, const char* data, int32_t length) {
-    if (!t || t->failed || length < 0 || (!data && length > 0)) return -1;
+    if (!t || t->state == TlsState::failed || length < 0 || (!data && length > 0)) return -1;
     // A record still on its way first: until it is sent, nothing more is
     // taken, as a full socket takes nothing.
     if (!flush_output(t, socket)) {
-        end_stream(t, true);
+        fail(t);
         return -1;
     }
-    if (t->output_length > 0) return -1;
+    if (t->output_length > 0) return 0;
     const int32_t header = int32_t(t->sizes.cbHeader);
     const int32_t trailer = int32_t(t->sizes.cbTrailer);
     int32_t n = OUTPUT_ROOM - header - trailer;
@@ -543,29 +564,29 @@ int32_t tls_send(TlsSession* t, uintptr_t socket, const char* data, int32_t leng
     const bool made = t->api->encrypt(&t->context, 0, &desc, 0) == SEC_E_OK;
     const uint64_t sealed = uint64_t(b[0].cbBuffer) + b[1].cbBuffer + b[2].cbBuffer;
     if (!made || sealed > uint64_t(header + n + trailer)) {
-        end_stream(t, true);
+        fail(t);
         return -1;
     }
     t->output_at = 0;
     t->output_length = int32_t(sealed);
     if (!flush_output(t, socket)) {
-        end_stream(t, true);
+        fail(t);
         return -1;
     }
     return n;
 }
 
 int32_t tls_event(TlsSession* t, uintptr_t socket) {
-    return t ? pump(t, socket) : EVENT_DISCONNECT;
+    return t ? take_records(t, socket) : EVENT_DISCONNECT;
 }
 
 int32_t tls_waiting(TlsSession* t, uintptr_t socket) {
     if (!t) return -1;
-    switch (pump(t, socket)) {
+    switch (take_records(t, socket)) {
     case EVENT_DATA:
         return t->plain_length;
     case EVENT_DISCONNECT:
-        return t->failed ? -1 : 0;
+        return t->state == TlsState::failed ? -1 : 0;
     default:
         return 0;
     }
@@ -574,8 +595,8 @@ int32_t tls_waiting(TlsSession* t, uintptr_t socket) {
 // Never waits: with nothing at hand it answers as a non-blocking socket.
 int32_t tls_receive(TlsSession* t, uintptr_t socket, char* buffer, int32_t length) {
     if (!t || !buffer || length < 0) return -1;
-    const int32_t event = pump(t, socket);
-    if (event == EVENT_DISCONNECT) return t->failed ? -1 : 0;
+    const int32_t event = take_records(t, socket);
+    if (event == EVENT_DISCONNECT) return t->state == TlsState::failed ? -1 : 0;
     if (event != EVENT_DATA) return -1;
     const int32_t n = length < t->plain_length ? length : t->plain_length;
     std::memcpy(buffer, t->plain + t->plain_at, size_t(n));
@@ -586,17 +607,14 @@ int32_t tls_receive(TlsSession* t, uintptr_t socket, char* buffer, int32_t lengt
 
 bool tls_wait_readable(TlsSession* t, uintptr_t socket, int32_t milliseconds) {
     if (!t) return false;
-    if (pump(t, socket) != EVENT_NONE) return true;
+    if (take_records(t, socket) != EVENT_NONE) return true;
     return ready_within(socket, milliseconds, false) > 0;
 }
 
-// Windows reports the closing alert as SEC_I_CONTEXT_EXPIRED. Wine's
-// SChannel passes it as a sound record without data; there such a record
-// counts as the end when nothing came after it. No one but the server can
-// make one.
+// Windows reports the closing alert as SEC_I_CONTEXT_EXPIRED; Wine's comes
+// as an empty record before the close (socket_closed).
 bool tls_closed_by_alert(const TlsSession* t) {
-    return t && (t->alert_came || (t->api->closing_alert_as_empty_record && !t->failed &&
-                                   t->empty_last && t->input_length == 0));
+    return t && t->state == TlsState::closed_by_alert;
 }
 
 int32_t tls_version(const TlsSession* t) {

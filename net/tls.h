@@ -29,7 +29,8 @@ void tls_close(TlsSession* t, uintptr_t socket);
 // over the session's records: plaintext in, plaintext out, never more than
 // one socket read of 2048 bytes at a time, and no waiting (tls_receive with
 // nothing at hand returns -1; a sealed record the socket did not take whole
-// is sent on by the next call).
+// is sent on by the next call, and until it is gone tls_send takes nothing
+// and returns 0). tls_send's -1 means the session failed.
 int32_t tls_send(TlsSession* t, uintptr_t socket, const char* data, int32_t length);
 int32_t tls_event(TlsSession* t, uintptr_t socket);
 int32_t tls_waiting(TlsSession* t, uintptr_t socket);

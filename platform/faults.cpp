@@ -14,9 +14,9 @@ Switch switches[FAULT_CALL_KINDS];
 // The error each failure leaves for GetLastError, in FaultCall's order:
 // no memory, access denied for a file that cannot be made or removed, an
 // I/O error for a read, a full disk for writes and flushes, the file held
-// by a reader for a move, a reset for a receive.
-constexpr int FAILURE_ERRNO[FAULT_CALL_KINDS] = {ENOMEM, EACCES, EIO,    ENOSPC,
-                                                 ENOSPC, EBUSY,  EACCES, ECONNRESET};
+// by a reader for a move, a reset for a receive and a send.
+constexpr int FAILURE_ERRNO[FAULT_CALL_KINDS] = {ENOMEM, EACCES, EIO,        ENOSPC,    ENOSPC,
+                                                 EBUSY,  EACCES, ECONNRESET, ECONNRESET};
 
 } // namespace
 

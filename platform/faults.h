@@ -14,8 +14,9 @@ enum class FaultCall : uint32_t {
     move_file,
     delete_file,
     receive, // recv, as when the peer resets the connection
+    send,    // send, likewise
 };
-constexpr uint32_t FAULT_CALL_KINDS = 8;
+constexpr uint32_t FAULT_CALL_KINDS = 9;
 
 // Counts the calls of that kind from 0 again; the k-th of them fails (0: none).
 void posix_fail_nth(FaultCall call, uint32_t k);

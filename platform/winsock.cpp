@@ -44,7 +44,25 @@ bool to_bsd_address(const sockaddr* address, int length, unsigned char* out, siz
     return true;
 }
 
+// The address of a peer is all zeros: Winsock refuses to connect or send
+// there (WSAEADDRNOTAVAIL).
+bool unspecified_peer(const sockaddr* address, int length) {
+    const auto* bytes = reinterpret_cast<const unsigned char*>(address);
+    int from = 4, to = 8; // sockaddr_in's address
+    if (address->sa_family == AF_INET6) from = 8, to = 24;
+    if (length < to) return false;
+    for (int i = from; i < to; i++)
+        if (bytes[i]) return false;
+    return true;
+}
+
+thread_local int last_error;
+
 } // namespace
+
+int WSAGetLastError() {
+    return last_error;
+}
 
 int WSAStartup(WORD version, WSADATA* data) {
     if (!data) return 10014;                 // WSAEFAULT
@@ -94,8 +112,14 @@ int connect(SOCKET s, const sockaddr* address, int length) {
     unsigned char a[128];
     size_t n;
     if (to_fd(s) < 0 || !to_bsd_address(address, length, a, &n)) return SOCKET_ERROR;
+    if (unspecified_peer(address, length)) {
+        last_error = WSAEADDRNOTAVAIL;
+        return SOCKET_ERROR;
+    }
     // Under way (non-blocking) is SOCKET_ERROR with WSAEWOULDBLOCK on Windows.
-    return bsd::socket_connect(to_fd(s), a, n) == 0 ? 0 : SOCKET_ERROR;
+    const int r = bsd::socket_connect(to_fd(s), a, n);
+    last_error = r == 1 ? WSAEWOULDBLOCK : 10061; // WSAECONNREFUSED
+    return r == 0 ? 0 : SOCKET_ERROR;
 }
 
 int __WSAFDIsSet(SOCKET s, fd_set* set) {
@@ -174,6 +198,7 @@ int ioctlsocket(SOCKET s, long command, u_long* argument) {
 // refused rather than answered as if it had none.
 int send(SOCKET s, const char* data, int length, int flags) {
     if (to_fd(s) < 0 || flags != 0 || length < 0 || (!data && length)) return SOCKET_ERROR;
+    if (posix_fault(FaultCall::send)) return SOCKET_ERROR;
     long n = bsd::socket_send(to_fd(s), data, size_t(length));
     return n < 0 ? SOCKET_ERROR : int(n);
 }
@@ -188,7 +213,8 @@ int recv(SOCKET s, char* buffer, int length, int flags) {
 int sendto(SOCKET s, const char* data, int length, int flags, const sockaddr* to, int to_length) {
     unsigned char a[128];
     size_t n;
-    if (to_fd(s) < 0 || flags != 0 || length < 0 || !to_bsd_address(to, to_length, a, &n))
+    if (to_fd(s) < 0 || flags != 0 || length < 0 || !to_bsd_address(to, to_length, a, &n) ||
+        unspecified_peer(to, to_length))
         return SOCKET_ERROR;
     long r = bsd::socket_sendto(to_fd(s), data, size_t(length), a, n);
     return r < 0 ? SOCKET_ERROR : int(r);

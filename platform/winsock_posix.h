@@ -41,6 +41,9 @@ constexpr int SOCK_DGRAM = 2;
 constexpr u_long INADDR_ANY = 0;
 constexpr u_long INADDR_NONE = 0xFFFFFFFF;
 
+constexpr int WSAEWOULDBLOCK = 10035;
+constexpr int WSAEADDRNOTAVAIL = 10049;
+
 constexpr long FIONREAD = 0x4004667F;
 constexpr long FIONBIO = long(0x8004667EL);
 
@@ -115,7 +118,11 @@ int WSACleanup();
 SOCKET socket(int family, int type, int protocol);
 int closesocket(SOCKET s);
 int bind(SOCKET s, const sockaddr* address, int length);
+// A peer of all zeros (INADDR_ANY, in6addr_any) is refused with
+// WSAEADDRNOTAVAIL, as Winsock documents, where Linux would take loopback.
 int connect(SOCKET s, const sockaddr* address, int length);
+// The error of the caller thread's last failed connect.
+int WSAGetLastError();
 // The first argument is ignored, as on Windows. A failed non-blocking
 // connect shows in the error set, not in the write set.
 int select(int ignored, fd_set* read_set, fd_set* write_set, fd_set* error_set,
@@ -123,6 +130,7 @@ int select(int ignored, fd_set* read_set, fd_set* write_set, fd_set* error_set,
 int ioctlsocket(SOCKET s, long command, u_long* argument);
 int send(SOCKET s, const char* data, int length, int flags);
 int recv(SOCKET s, char* buffer, int length, int flags);
+// Refuses a peer of all zeros, as connect does.
 int sendto(SOCKET s, const char* data, int length, int flags, const sockaddr* to, int to_length);
 int recvfrom(SOCKET s, char* buffer, int length, int flags, sockaddr* from, int* from_length);
 u_long inet_addr(const char* text);

@@ -61,6 +61,8 @@ TEST(ReportText, BoxGivesTheReasonUnderItsFirstLine) {
         {"no head in time", at(DownloadStage::answer, true), first + REASON_SLOW},
         {"cut", at(DownloadStage::body), first + REASON_CUT},
         {"head cut", at(DownloadStage::answer), first + REASON_CUT},
+        {"request not sent in time", at(DownloadStage::send, true), first + REASON_SLOW},
+        {"connection broke while sending", at(DownloadStage::send), first + REASON_SEND_BROKEN},
         {"not stored", at(DownloadStage::file), first + REASON_DISK},
         {"nothing to tell", at(DownloadStage::request), FIRST},
     };
@@ -117,6 +119,10 @@ TEST(ReportText, LogLineTellsOutcomeAndDetail) {
     WorkReport cut{};
     cut.download = at(DownloadStage::body);
     cut.download.body_bytes = 500;
+    WorkReport send_broke{};
+    send_broke.download = at(DownloadStage::send);
+    WorkReport send_slow{};
+    send_slow.download = at(DownloadStage::send, true);
     WorkReport short_of_memory{};
     short_of_memory.extract = ExtractResult::catalogue_unreadable;
     const struct Case {
@@ -132,6 +138,10 @@ TEST(ReportText, LogLineTellsOutcomeAndDetail) {
          "unavailable: the answer was cut after 500 body bytes"},
         {WorkOutcome::catalogue_unavailable, unavailable,
          "unavailable: the server answered 403 Forbidden: GP data has not updated"},
+        {WorkOutcome::catalogue_unavailable, send_broke,
+         "unavailable: the connection broke while the request was sent"},
+        {WorkOutcome::catalogue_unavailable, send_slow,
+         "unavailable: the request could not be sent in time"},
         {WorkOutcome::catalogue_unavailable, refused_connection,
          "unavailable: celestrak.org accepts no connection"},
         {WorkOutcome::not_updated, csv,

@@ -3,6 +3,8 @@
 // caller's hook and ends when the hook says stop.
 #include "tests/http/download_fixture.h"
 
+#include "platform/faults.h"
+
 namespace {
 
 struct Reported {
@@ -75,6 +77,7 @@ TEST_F(DownloadReportTest, EachStageIsTold) {
         DownloadStage stage;
         bool timed_out;
         int32_t body_bytes;
+        bool reset_on_send = false; // the host fault switch resets the request's send
     } cases[] = {
         {"whole",
          {kt::reply(ok_counted("0123456789"))},
@@ -107,13 +110,26 @@ TEST_F(DownloadReportTest, EachStageIsTold) {
          DownloadStage::body,
          true,
          10},
+        {"reset while the request goes out",
+         {kt::reply(ok_counted("0123456789"))},
+         TRANSFER_BUDGET,
+         DownloadStage::send,
+         false,
+         0,
+         true},
     };
     for (const Case& c : cases) {
+        posix_fail_from(FaultCall::send, c.reset_on_send ? 1 : 0);
         const Reported r = fetch_reported(c.replies, c.budget);
+        posix_fail_nth(FaultCall::send, 0);
         EXPECT_EQ(r.report.stage, c.stage) << c.name;
         EXPECT_EQ(r.report.timed_out, c.timed_out) << c.name;
         EXPECT_EQ(r.report.body_bytes, c.body_bytes) << c.name;
-        EXPECT_EQ(r.report.status_code, 200) << c.name; // once its status line came
+        // The status once its status line came; a reset is told at once.
+        EXPECT_EQ(r.report.status_code, c.reset_on_send ? 0 : 200) << c.name;
+        if (c.reset_on_send) {
+            EXPECT_LT(r.report.milliseconds, 1000u) << c.name;
+        }
     }
 }
 
@@ -176,19 +192,17 @@ TEST_F(DownloadReportTest, WaitsAskTheHookAndStopWhenItSaysSo) {
     EXPECT_FALSE(complete);
     EXPECT_LT(r.report.milliseconds, 2000u);
 
-    // A request the host stops taking (it resets after its first 64 KiB):
-    // the send's wait asks the hook too.
-    CountingHook sending;
-    sending.stop_at = 1;
-    const WaitHook stop_sending{CountingHook::go_on, &sending};
+    // A request the host stops taking (it resets after its first 64 KiB)
+    // is a broken send, told at once, not a wait until the send budget ends.
     kt::HttpTestServer resetting({kt::reply("", kt::Ending::reset)});
     const std::string url = resetting.base_url() + "/" + std::string(16 << 20, 'p');
-    r.count = download_file(url.c_str(), target.c_str(), nullptr, TRANSFER_BUDGET, &stop_sending,
-                            &r.report);
+    r.count =
+        download_file(url.c_str(), target.c_str(), nullptr, TRANSFER_BUDGET, &asked, &r.report);
     resetting.stop();
     EXPECT_EQ(r.count, 0);
-    EXPECT_EQ(r.report.stage, DownloadStage::cancelled);
+    EXPECT_EQ(r.report.stage, DownloadStage::send);
     EXPECT_FALSE(r.report.timed_out);
+    EXPECT_LT(r.report.milliseconds, 2000u);
 }
 
 } // namespace

@@ -95,6 +95,19 @@ TEST_F(ConnectionTest, AnUnansweredConnectIsWaitedForUntilItsTimeOut) {
 }
 #endif
 
+// Winsock refuses a peer of all zeros at once (WSAEADDRNOTAVAIL), where
+// Linux would connect to loopback.
+TEST_F(ConnectionTest, APeerOfAllZerosIsRefusedAtOnce) {
+    kt::HttpTestServer server({kt::reply("x")});
+    OpenFailure why = OpenFailure::none;
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(open_client_waiting("0.0.0.0", server.port(), 5000, nullptr, &why), nullptr);
+    EXPECT_EQ(why, OpenFailure::connect);
+    EXPECT_EQ(open_connection("0.0.0.0", server.port(), CONNECTION_TCP, 5000, nullptr, 0), nullptr);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1000));
+    server.stop();
+}
+
 TEST_F(ConnectionTest, ClientExchangesBytesAndSeesTheCloseWithoutWaiting) {
     kt::HttpTestServer server({kt::reply("hello, client")});
     Connection* c = open_client("127.0.0.1", server.port());

@@ -23,6 +23,8 @@ bool system_defaults; // the credentials name no protocols: TLS 1.0 alone, as Wi
 struct Context {
     bool established = false;
     bool shutting_down = false;
+    bool message_taken = false; // DecryptMessage took a message after the handshake
+    bool update_asked = false;  // and it was a key update that asks for the client's
 };
 
 Context* context_of(PCtxtHandle h) {
@@ -139,6 +141,28 @@ SECURITY_STATUS initialize(PCredHandle, PCtxtHandle handle, SEC_CHAR* target, UL
     const char* bytes = static_cast<const char*>(in->pBuffers[0].pvBuffer);
     const ULONG length = in->pBuffers[0].cbBuffer;
     SecBuffer* spare = &in->pBuffers[1];
+    if (c->established && c->message_taken) {
+        c->message_taken = false;
+        if (!(script.protocol & SP_PROT_TLS1_3_CLIENT)) {
+            // TLS 1.2: the server asked for a new handshake, and this starts
+            // it (Microsoft, "Renegotiating an Schannel Connection").
+            log_book.new_handshakes++;
+            c->established = false;
+            return give_token(out, CLIENT_HELLO, sizeof CLIENT_HELLO - 1) ? SEC_I_CONTINUE_NEEDED
+                                                                          : SEC_E_INTERNAL_ERROR;
+        }
+        // TLS 1.3: the message is already taken. What follows it comes back
+        // untouched as SECBUFFER_EXTRA, records for DecryptMessage, not a
+        // fault (dotnet/runtime pull request 103419; steffengy/schannel-rs
+        // issue 111 and pull request 112: further tickets among them go to
+        // DecryptMessage again). Assumed, no source says: half a record and
+        // empty input are answered the same way, and a key update's answer
+        // is the token of this call.
+        set_extra(spare, length);
+        if (!c->update_asked) return SEC_E_OK;
+        c->update_asked = false;
+        return give_token(out, "update", 6) ? SEC_E_OK : SEC_E_INTERNAL_ERROR;
+    }
     ULONG missing = 0;
     const ULONG size = whole_record(bytes, length, &missing);
     if (size == 0) return incomplete(spare, missing);
@@ -149,21 +173,6 @@ SECURITY_STATUS initialize(PCredHandle, PCtxtHandle handle, SEC_CHAR* target, UL
     if (!c->established && type == 'f') {
         c->established = true;
         return give_token(out, "finished", 8) ? SEC_E_OK : SEC_E_INTERNAL_ERROR;
-    }
-    if (c->established && type == 'k' && (script.protocol & SP_PROT_TLS1_3_CLIENT)) {
-        log_book.post_handshake++;
-        return give_token(out, "update", 6) ? SEC_E_OK : SEC_E_INTERNAL_ERROR;
-    }
-    if (c->established && type == 't') {
-        if (script.protocol & SP_PROT_TLS1_3_CLIENT) {
-            log_book.post_handshake++;
-            return SEC_E_OK;
-        }
-        // TLS 1.2: the server asked for a new handshake, and this starts it.
-        log_book.new_handshakes++;
-        c->established = false;
-        return give_token(out, CLIENT_HELLO, sizeof CLIENT_HELLO - 1) ? SEC_I_CONTINUE_NEEDED
-                                                                      : SEC_E_INTERNAL_ERROR;
     }
     return SEC_E_DECRYPT_FAILURE;
 }
@@ -252,13 +261,23 @@ SECURITY_STATUS decrypt(PCtxtHandle handle, PSecBufferDesc message, ULONG, ULONG
     if (size == 0) return incomplete(&b[1], missing);
     const char type = bytes[0];
     if (type == 'a' && !script.wine) return SEC_I_CONTEXT_EXPIRED;
-    // A message after the handshake stays undecrypted for the handshake
-    // function: it and what follows come back as the extra buffer.
+    // A handshake message after the handshake: DecryptMessage takes its
+    // record and answers SEC_I_RENEGOTIATE, with the records after it as
+    // SECBUFFER_EXTRA, for the handshake function to be called next (curl
+    // issue 18983: so for each TLS 1.3 session ticket, and OpenSSL sends
+    // two; Microsoft, "Recognizing a Request to Renegotiate a Connection").
     if (type == 't' || type == 'k') {
-        b[0] = {0, SECBUFFER_STREAM_HEADER, bytes};
-        b[1] = {0, SECBUFFER_DATA, bytes};
-        b[2] = {0, SECBUFFER_STREAM_TRAILER, bytes};
-        b[3] = {length, SECBUFFER_EXTRA, nullptr};
+        Context* c = context_of(handle);
+        c->message_taken = true;
+        if (script.protocol & SP_PROT_TLS1_3_CLIENT) {
+            log_book.post_handshake++;
+            c->update_asked = c->update_asked || type == 'k';
+        }
+        b[0] = {HEADER, SECBUFFER_STREAM_HEADER, bytes};
+        b[1] = {0, SECBUFFER_DATA, bytes + HEADER};
+        b[2] = {size - HEADER, SECBUFFER_STREAM_TRAILER, bytes + HEADER};
+        b[3] = {0, SECBUFFER_EMPTY, nullptr};
+        set_extra(&b[3], length - size);
         return SEC_I_RENEGOTIATE;
     }
     if (type != 'd' && type != 'a') return SEC_E_DECRYPT_FAILURE;
