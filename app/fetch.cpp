@@ -14,12 +14,14 @@ void build_temp_path(StringVar* temp_path) {
 
 namespace {
 
-// Makes an empty file at path; false when it cannot be made there.
+// Whether a file can be made at path: one is made and removed again, so
+// that nothing of ours is on disk before the answer's body begins.
 bool can_create(const char* path) {
     HANDLE f = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
                            FILE_ATTRIBUTE_NORMAL, nullptr);
     if (f == INVALID_HANDLE_VALUE) return false;
     CloseHandle(f);
+    DeleteFileA(path);
     return true;
 }
 
@@ -35,7 +37,7 @@ void build_user_temp_path(StringVar* temp_path) {
 
 } // namespace
 
-int32_t fetch_catalogue(const char* url, StringVar* temp_path, const WaitHook* hook,
+int32_t fetch_catalogue(const char* url, StringVar* temp_path, const StopFlag* stop,
                         DownloadReport* report) {
     DownloadReport own{};
     if (!report) report = &own;
@@ -47,7 +49,7 @@ int32_t fetch_catalogue(const char* url, StringVar* temp_path, const WaitHook* h
     // A catalogue cut short is not used: its last element set may be cut
     // inside a line, and the previous norad_M2.txt is better than that.
     bool complete = false;
-    const int32_t count = download_file(url, *temp_path, &complete, TRANSFER_BUDGET, hook, report);
+    const int32_t count = download_file(url, *temp_path, &complete, FETCH_BUDGET, stop, report);
     if (!complete) {
         delete_file(*temp_path);
         return 0;

@@ -8,7 +8,7 @@
 
 #include "core/strings.h"
 #include "http/download_report.h"
-#include "net/wait_hook.h"
+#include "net/stop_flag.h"
 
 constexpr char TEMP_FILE_NAME[] = "tmp1";
 // Its name in the user's temporary directory, used when tmp1 cannot be
@@ -27,8 +27,8 @@ void build_temp_path(StringVar* temp_path);
 // The network must be started. The count of body bytes; 0 on failure and
 // when the body came only in part (tmp1 is then removed, if it can be): the
 // application goes by this count, not by whether the file can be opened.
-// The hook (may be null) is called during every wait of the download; the
-// report (may be null) tells how it went, a body that came only in part
-// with the stage body.
-int32_t fetch_catalogue(const char* url, StringVar* temp_path, const WaitHook* hook = nullptr,
+// tmp1 exists only once the answer's body begins. The stop flag (may be
+// null) ends every wait of the download once set; the report (may be null)
+// tells how it went, a body that came only in part with the stage body.
+int32_t fetch_catalogue(const char* url, StringVar* temp_path, const StopFlag* stop = nullptr,
                         DownloadReport* report = nullptr);

@@ -1,15 +1,15 @@
 // Kestrin's main procedure: starts the libraries in their fixed order, opens
-// the window with its picture and status bar, fetches the catalogue and
-// copies the element set once, runs the event loop until the window is
-// closed, and ends the libraries in their fixed order. The exit code is 0 on
-// every path.
+// the window with its picture and status bar, starts the work of the start
+// on its worker thread, runs the event loop until the window is closed, and
+// ends the libraries in their fixed order once the worker has ended. The
+// window's thread only runs the window: the worker's outcome comes back as a
+// message to a window of the program's own, so that it is shown even while
+// the system's loop for moving the window runs. The exit code is 0 on every
+// path.
 #include "app/fetch.h"
-#include "app/message_pump.h"
 #include "app/report_text.h"
-#include "app/station_lock.h"
-#include "app/station_log.h"
+#include "app/start.h"
 #include "app/status_text.h"
-#include "app/work.h"
 #include "core/strings.h"
 #include "file/file_stream.h"
 #include "image/image.h"
@@ -70,46 +70,60 @@ void end_libraries() {
     string_engine_end();
 }
 
-// Does the work, one start at a time, with the window answering meanwhile;
-// tells the log what happened and the status bar the outcome. A catalogue
-// that could not be had is also told in a message box, with the reason. A
-// close request ends the work at its next wait: the event loop then takes
-// the request and the program ends.
-void do_work() {
-    static constexpr ObjectId watched = MAIN_WINDOW;
-    const WaitHook hook = message_pump_hook(&watched);
-    WorkReport report{};
-    WorkOutcome outcome = WorkOutcome::cancelled;
-    HANDLE lock = nullptr;
-    switch (take_station_lock(&lock, &hook)) {
-    case LockWait::acquired:
-        outcome = do_station_work(CATALOGUE_URL, &hook, &report);
-        break;
-    case LockWait::busy:
-        report.busy = true;
-        outcome = WorkOutcome::not_updated;
-        break;
-    case LockWait::cancelled:
-        break;
-    }
-    char detail[512];
-    log_detail(outcome, report, KESTRIN_CATALOGUE_SITE, detail, sizeof detail);
-    append_log_line(LOG_FILE_NAME, detail);
-    release_station_lock(lock);
-    if (outcome == WorkOutcome::cancelled) return;
-    if (outcome == WorkOutcome::catalogue_unavailable) {
+// A close waits this long for the worker to stop at its next wait slice; a
+// worker held in a call that cannot be interrupted (the name lookup, the
+// certificate chain build) is not waited for. No file of the start exists
+// then: tmp1 is made only once the answer's body begins.
+constexpr DWORD CANCEL_WAIT_MS = 300;
+constexpr UINT WM_START_TOLD = WM_APP + 1;
+constexpr char TOLD_CLASS[] = "KestrinStartTold";
+
+Start start{CATALOGUE_URL, KESTRIN_CATALOGUE_SITE, nullptr, nullptr, {}, CLAIM_NONE,
+            nullptr,       WorkOutcome::cancelled, {}};
+HWND told_window;
+
+// The worker's outcome, on the window thread: the status bar, and the box
+// when no catalogue could be had and the window is still open.
+LRESULT CALLBACK told_procedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message != WM_START_TOLD) return DefWindowProcA(hwnd, message, wParam, lParam);
+    if (!window_handle(MAIN_WINDOW)) return 0;
+    if (start.outcome == WorkOutcome::catalogue_unavailable) {
         char text[sizeof MESSAGE_TEXT + 512];
-        box_text(report.download, KESTRIN_CATALOGUE_SITE, MESSAGE_TEXT, text, sizeof text);
+        box_text(start.report.download, KESTRIN_CATALOGUE_SITE, MESSAGE_TEXT, text, sizeof text);
         message_box(MESSAGE_TITLE, text);
     }
-    set_status_text(STATUS_BAR, 0, status_text(outcome), STATUS_CENTRED);
+    if (window_handle(MAIN_WINDOW))
+        set_status_text(STATUS_BAR, 0, status_text(start.outcome), STATUS_CENTRED);
+    return 0;
 }
 
+// On the worker's thread.
+void tell_window(void*) {
+    PostMessageA(told_window, WM_START_TOLD, 0, 0);
+}
+
+bool open_told_window() {
+    WNDCLASSA wc{};
+    wc.lpfnWndProc = told_procedure;
+    wc.hInstance = module_handle;
+    wc.lpszClassName = TOLD_CLASS;
+    if (!RegisterClassA(&wc)) return false;
+    told_window = CreateWindowExA(0, TOLD_CLASS, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                  module_handle, nullptr);
+    return told_window != nullptr;
+}
+
+// Until the window is closed. A close before the replacement began cancels
+// the start and ends the program at once; one during the replacement waits
+// for it.
 void run_event_loop() {
     for (;;) {
         const int32_t last_event = wait_window_event();
         if (last_event == EVT_CLOSE_REQUEST && window_of_event() == MAIN_WINDOW) {
             close_window(MAIN_WINDOW);
+            const bool cancelled = cancel_start(&start);
+            if (!start_ended(&start, cancelled ? CANCEL_WAIT_MS : INFINITE))
+                TerminateProcess(GetCurrentProcess(), 0); // its libraries are the worker's still
             return;
         }
     }
@@ -129,7 +143,9 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
         // The picture is loaded without a length: its end marker ends it.
         auto picture = reinterpret_cast<HANDLE>(load_image_from_memory(PICTURE, kestrin_picture));
         create_image_gadget(PICTURE_GADGET, 0, 0, 330, 100, picture);
-        do_work();
+        // Without its window the outcome still reaches the log.
+        if (open_told_window()) start.told = tell_window;
+        start_work(&start);
         run_event_loop();
     }
 

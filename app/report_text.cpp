@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "http/download.h"
+
 namespace {
 
 // Text appended to a fixed buffer, cut where it is full.
@@ -30,9 +32,10 @@ struct Text {
     }
 };
 
+// The fetch's budget ran out: a name lookup that took it all included.
 bool too_slow(const DownloadReport& r) {
-    return r.timed_out && (r.stage == DownloadStage::send || r.stage == DownloadStage::answer ||
-                           r.stage == DownloadStage::body);
+    return r.timed_out && (r.stage == DownloadStage::resolve || r.stage == DownloadStage::send ||
+                           r.stage == DownloadStage::answer || r.stage == DownloadStage::body);
 }
 
 const char* certificate_reason(TlsFailure f) {
@@ -85,6 +88,10 @@ void add_system_error(Text& t, uint32_t error) {
 }
 
 void add_unavailable(Text& t, const DownloadReport& r, const char* site) {
+    if (too_slow(r) && r.stage != DownloadStage::send) {
+        t.format("the server did not send its answer in %d s", int(FETCH_BUDGET));
+        return;
+    }
     switch (r.stage) {
     case DownloadStage::resolve:
         t.format("the name %s was not found", site);
@@ -135,8 +142,6 @@ void add_unavailable(Text& t, const DownloadReport& r, const char* site) {
     if (r.stage == DownloadStage::send)
         t.add(too_slow(r) ? "the request could not be sent in time"
                           : "the connection broke while the request was sent");
-    else if (too_slow(r))
-        t.add("the server did not send its answer in time");
     else
         t.format("the answer was cut after %d body bytes", int(r.body_bytes));
 }
@@ -161,6 +166,11 @@ void box_text(const DownloadReport& r, const char* site, const char* first_line,
     Text t(out, size);
     t.add(first_line);
     const char* reason = nullptr;
+    if (too_slow(r)) {
+        t.add("\n\n");
+        t.add(REASON_SLOW);
+        return;
+    }
     switch (r.stage) {
     case DownloadStage::resolve:
         t.add("\n\n");

@@ -1,9 +1,17 @@
 #include "app/station_lock.h"
 
-LockWait take_station_lock(HANDLE* mutex, const WaitHook* hook, DWORD wait_ms) {
+HANDLE open_named_mutex(const char* name) {
+    if (HANDLE m = CreateMutexA(nullptr, FALSE, name)) return m;
+    // Only the right to wait is needed to keep out of the other's way; a
+    // mutex held without the right to release it is abandoned at the end.
+    if (HANDLE m = OpenMutexA(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE, name)) return m;
+    return OpenMutexA(SYNCHRONIZE, FALSE, name);
+}
+
+LockWait take_station_lock(HANDLE* mutex, const StopFlag* stop, DWORD wait_ms) {
     *mutex = nullptr;
-    HANDLE m = CreateMutexA(nullptr, FALSE, STATION_MUTEX_NAME);
-    if (!m) return LockWait::acquired;
+    HANDLE m = open_named_mutex(STATION_MUTEX_NAME);
+    if (!m) return LockWait::busy;
     const ULONGLONG end = GetTickCount64() + wait_ms;
     for (;;) {
         const DWORD got = WaitForSingleObject(m, WAIT_SLICE_MS);
@@ -11,18 +19,15 @@ LockWait take_station_lock(HANDLE* mutex, const WaitHook* hook, DWORD wait_ms) {
             *mutex = m;
             return LockWait::acquired;
         }
-        if (got == WAIT_FAILED) { // the work runs unguarded, as it would without a mutex
-            CloseHandle(m);
-            return LockWait::acquired;
+        LockWait outcome = LockWait::busy;
+        if (got != WAIT_FAILED) {
+            if (stop_asked(stop))
+                outcome = LockWait::cancelled;
+            else if (GetTickCount64() < end)
+                continue;
         }
-        if (!wait_go_on(hook)) {
-            CloseHandle(m);
-            return LockWait::cancelled;
-        }
-        if (GetTickCount64() >= end) {
-            CloseHandle(m);
-            return LockWait::busy;
-        }
+        CloseHandle(m);
+        return outcome;
     }
 }
 

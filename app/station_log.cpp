@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "app/station_lock.h"
 #include "core/runtime.h"
 
 namespace {
@@ -93,7 +94,9 @@ void log_stamp(const SYSTEMTIME& local, int32_t offset_minutes, char out[LOG_STA
                   int(magnitude / 60 % 100), int(magnitude % 60));
 }
 
-bool append_log_line(const char* path, const char* text) {
+namespace {
+
+bool append_now(const char* path, const char* text) {
     SYSTEMTIME local{};
     FILETIME utc{};
     GetLocalTime(&local);
@@ -130,4 +133,19 @@ bool append_log_line(const char* path, const char* text) {
         return true;
     if (f != INVALID_HANDLE_VALUE) DeleteFileA(fresh);
     return false;
+}
+
+} // namespace
+
+bool append_log_line(const char* path, const char* text) {
+    // Another start may be rewriting the log (its new copy is open to no one
+    // else): appends take their turn, so that no start's line is lost.
+    HANDLE turn = open_named_mutex(LOG_MUTEX_NAME);
+    if (!turn) return append_now(path, text); // no turn to take: as before there was one
+    const DWORD got = WaitForSingleObject(turn, LOG_TURN_MS);
+    const bool mine = got == WAIT_OBJECT_0 || got == WAIT_ABANDONED;
+    const bool appended = mine && append_now(path, text);
+    if (mine) ReleaseMutex(turn);
+    CloseHandle(turn);
+    return appended;
 }

@@ -15,6 +15,9 @@
 constexpr char LOG_FILE_NAME[] = "kestrin.log";
 constexpr size_t LOG_LIMIT = 65536; // bytes
 constexpr size_t LOG_STAMP_SIZE = 32;
+// Appends take their turn under this mutex, for at most LOG_TURN_MS.
+constexpr char LOG_MUTEX_NAME[] = "Local\\KestrinLog";
+constexpr DWORD LOG_TURN_MS = 2000;
 
 // Where the lines kept of the old log begin, so that they and an added line
 // of added bytes stay within LOG_LIMIT: 0 when all fit; otherwise past the
@@ -30,6 +33,8 @@ int32_t utc_offset_minutes(const SYSTEMTIME& local, uint64_t utc);
 void log_stamp(const SYSTEMTIME& local, int32_t offset_minutes, char out[LOG_STAMP_SIZE]);
 
 // Adds the stamp of now, a blank and text as a line to the log at path,
-// through path + ".new" moved over it. False when it could not be written;
-// the log is then as it was.
+// through path + ".new" moved over it, in its turn among the starts of the
+// logon session. False when it could not be written, or its turn did not
+// come within LOG_TURN_MS (the line is dropped); the log is then as it was.
+// Safe from any thread.
 bool append_log_line(const char* path, const char* text);

@@ -5,7 +5,8 @@
 #include "file/file_stream.h"
 #include "net/network.h"
 
-WorkOutcome do_station_work(const char* catalogue_url, const WaitHook* hook, WorkReport* report) {
+WorkOutcome do_station_work(const char* catalogue_url, const StopFlag* stop, WorkReport* report,
+                            volatile LONG* claim) {
     WorkReport own{};
     if (!report) report = &own;
     // A fresh element file means no request at all: the host's data would
@@ -15,11 +16,16 @@ WorkOutcome do_station_work(const char* catalogue_url, const WaitHook* hook, Wor
     network_start();
     // The fetch's own result decides: a catalogue it did not have is not
     // read, even when a file of its name could not be removed.
-    if (!fetch_catalogue(catalogue_url, &temp_path, hook, &report->download)) {
+    if (!fetch_catalogue(catalogue_url, &temp_path, stop, &report->download)) {
         delete_file(temp_path);
         return report->download.stage == DownloadStage::cancelled
                    ? WorkOutcome::cancelled
                    : WorkOutcome::catalogue_unavailable;
+    }
+    // A close that came first has the start: the file is not touched.
+    if (claim && InterlockedCompareExchange(claim, CLAIM_REPLACING, CLAIM_NONE) != CLAIM_NONE) {
+        delete_file(temp_path);
+        return WorkOutcome::cancelled;
     }
     report->extract = extract_element_set(temp_path, OUTPUT_FILE_NAME, &report->detail);
     delete_file(temp_path);

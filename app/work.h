@@ -7,15 +7,21 @@
 
 #include "app/extract.h"
 #include "http/download_report.h"
-#include "net/wait_hook.h"
+#include "core/win32.h"
+#include "net/stop_flag.h"
 
 enum class WorkOutcome {
     written,               // the new element set is on disk
     current,               // the element file is fresh: nothing was asked
     not_updated,           // the catalogue came but gave no usable set; the file stands
     catalogue_unavailable, // no catalogue could be had (the user is to be told); the file stands
-    cancelled,             // the caller's wait hook said stop; the file stands
+    cancelled,             // the start was cancelled; the file stands
 };
+
+// Who ends a start, settled by one interlocked claim: the worker claims
+// "replacing" before it writes the element file and "done" with its
+// outcome; a close claims "cancelled" only while nothing was claimed.
+enum StartClaim : LONG { CLAIM_NONE = 0, CLAIM_REPLACING, CLAIM_DONE, CLAIM_CANCELLED };
 
 // How the work went, for the caller to tell.
 struct WorkReport {
@@ -28,7 +34,8 @@ struct WorkReport {
 
 // The network is started here when it is needed and ended by the caller's
 // end sequence; the file streams and the string engine must be started.
-// The hook (may be null) is called during every wait of the fetch; the
-// report (may be null) is filled in.
-WorkOutcome do_station_work(const char* catalogue_url, const WaitHook* hook = nullptr,
-                            WorkReport* report = nullptr);
+// The stop flag (may be null) ends every wait of the fetch; the report (may
+// be null) is filled in. With a claim, the element file is replaced only
+// once "replacing" was claimed from none; otherwise the work is cancelled.
+WorkOutcome do_station_work(const char* catalogue_url, const StopFlag* stop = nullptr,
+                            WorkReport* report = nullptr, volatile LONG* claim = nullptr);

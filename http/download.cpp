@@ -17,10 +17,11 @@ uint64_t now_ms() {
     return GetTickCount64();
 }
 
-// Receives within deadline; the hook (may be null) is asked between looks,
-// and *cancelled (when given) set once it said stop.
+// Receives within deadline; the stop flag (may be null) is looked at
+// between looks at the connection, and *cancelled (when given) set once it
+// was set.
 int32_t receive_until(Connection* c, char* buffer, int32_t size, uint64_t deadline,
-                      const WaitHook* hook = nullptr, bool* cancelled = nullptr,
+                      const StopFlag* stop = nullptr, bool* cancelled = nullptr,
                       bool* broken = nullptr) {
     if (!c || !buffer || size <= 0) return 0;
     for (;;) {
@@ -44,7 +45,7 @@ int32_t receive_until(Connection* c, char* buffer, int32_t size, uint64_t deadli
         // Sleep no longer than the poll period, and wake as soon as data comes.
         const uint64_t left = deadline - now + 1;
         connection_wait(c, int32_t(left < POLL_PERIOD ? left : POLL_PERIOD), false);
-        if (!wait_go_on(hook)) {
+        if (stop_asked(stop)) {
             if (cancelled) *cancelled = true;
             return 0;
         }
@@ -53,9 +54,9 @@ int32_t receive_until(Connection* c, char* buffer, int32_t size, uint64_t deadli
 
 // 1 when all length bytes were sent before deadline (ms), else 0, with
 // *broken set (when given) once the connection failed: a reset is no
-// slowness. The hook as for receive_until.
+// slowness. The stop flag as for receive_until.
 int32_t send_until(Connection* c, const char* data, int32_t length, uint64_t deadline,
-                   const WaitHook* hook = nullptr, bool* cancelled = nullptr,
+                   const StopFlag* stop = nullptr, bool* cancelled = nullptr,
                    bool* broken = nullptr) {
     if (!c || length < 0 || (!data && length > 0)) return 0;
     int32_t sent = 0;
@@ -71,7 +72,7 @@ int32_t send_until(Connection* c, const char* data, int32_t length, uint64_t dea
         // The socket takes nothing for now: wait until it does.
         const uint64_t left = deadline - now;
         connection_wait(c, int32_t(left < POLL_PERIOD ? left : POLL_PERIOD), true);
-        if (!wait_go_on(hook)) {
+        if (stop_asked(stop)) {
             if (cancelled) *cancelled = true;
             return 0;
         }
@@ -111,22 +112,22 @@ uint16_t port_value(const char* text) {
 
 // Received bytes are read no more than a block at a time; those the socket
 // already holds are taken without asking whether it is readable. No read
-// waits past the transfer's end.
+// waits past the download's end.
 struct Reader {
     Connection* connection;
     uint64_t transfer_end;
-    const WaitHook* hook;
+    const StopFlag* stop;
     int32_t waiting; // bytes the socket was last known to hold
-    bool overrun;    // a read was cut by the transfer's end
+    bool overrun;    // a read was cut by the download's end
     bool silent;     // a read's budget ran out with nothing come
-    bool cancelled;  // the hook said stop
+    bool cancelled;  // the stop flag was set
     bool broken;     // a receive failed (a reset): not the orderly close that ends a body
 };
 
 int32_t receive_ready(Reader& r, char* buffer, int32_t max, uint64_t deadline) {
     if (r.waiting <= 0) r.waiting = connection_waiting(r.connection);
     if (r.waiting <= 0)
-        return receive_until(r.connection, buffer, max, deadline, r.hook, &r.cancelled, &r.broken);
+        return receive_until(r.connection, buffer, max, deadline, r.stop, &r.cancelled, &r.broken);
     const int32_t n = connection_receive(r.connection, buffer, max < r.waiting ? max : r.waiting);
     if (n <= 0) {
         r.waiting = 0;
@@ -137,10 +138,11 @@ int32_t receive_ready(Reader& r, char* buffer, int32_t max, uint64_t deadline) {
     return n;
 }
 
-// Up to max bytes within budget seconds, cut at the transfer's end; 0 when
-// nothing came.
-int32_t read_block(Reader& r, char* buffer, int32_t max, int32_t budget_seconds) {
-    uint64_t deadline = now_ms() + uint64_t(budget_seconds) * 1000;
+// Up to max bytes within budget seconds (none: until the download's end),
+// cut at the download's end; 0 when nothing came.
+int32_t read_block(Reader& r, char* buffer, int32_t max, int32_t budget_seconds = 0) {
+    uint64_t deadline =
+        budget_seconds > 0 ? now_ms() + uint64_t(budget_seconds) * 1000 : UINT64_MAX;
     // Past the transfer's end even bytes that are waiting are not taken.
     const bool cut_at_end = deadline >= r.transfer_end;
     if (cut_at_end) deadline = r.transfer_end;
@@ -269,7 +271,7 @@ bool transfer(Reader& reader, WorkArea* area, Output& out, DownloadReport* repor
         // A body read until close ends after a short silence.
         const int32_t budget = p.state == ResponseState::body && p.framing == Framing::until_close
                                    ? UNTIL_CLOSE_BUDGET
-                                   : READ_BUDGET;
+                                   : 0;
         const int32_t wanted = response_wanted(&p);
         const int32_t n =
             read_block(reader, area->window, wanted < READ_BLOCK ? wanted : READ_BLOCK, budget);
@@ -299,13 +301,13 @@ bool transfer(Reader& reader, WorkArea* area, Output& out, DownloadReport* repor
     return true;
 }
 
-// The stage a failed wait ended in: the hook's stop, else the given one.
+// The stage a failed wait ended in: the caller's stop, else the given one.
 DownloadStage waited(bool cancelled, DownloadStage otherwise) {
     return cancelled ? DownloadStage::cancelled : otherwise;
 }
 
-int32_t run(Download& d, const char* url, const char* file_path, bool* complete,
-            int32_t transfer_budget, const WaitHook* hook, DownloadReport* report) {
+int32_t run(Download& d, const char* url, const char* file_path, bool* complete, uint64_t end,
+            const StopFlag* stop, DownloadReport* report) {
     report->stage = DownloadStage::request;
     const size_t url_length = std::strlen(url);
     d.url = static_cast<char*>(heap_alloc(url_length + 1));
@@ -325,17 +327,19 @@ int32_t run(Download& d, const char* url, const char* file_path, bool* complete,
         return 0; // memory ran out: no other port is tried
     }
     OpenFailure open_failure = OpenFailure::other;
-    d.connection = open_client_waiting(d.site, port, CONNECT_BUDGET * 1000, hook, &open_failure);
+    d.connection = open_client_waiting(d.site, port, end, stop, &open_failure);
     if (!d.connection) {
         if (open_failure == OpenFailure::resolve) report->stage = DownloadStage::resolve;
+        if (open_failure == OpenFailure::too_slow) {
+            report->stage = DownloadStage::resolve;
+            report->timed_out = true;
+        }
         if (open_failure == OpenFailure::connect) report->stage = DownloadStage::connect;
         if (open_failure == OpenFailure::cancelled) report->stage = DownloadStage::cancelled;
         return 0;
     }
-    // The handshake and the request share the send budget.
-    const uint64_t send_end = now_ms() + uint64_t(SEND_BUDGET) * 1000;
     if (transport == Transport::secure &&
-        !secure_connection(d.connection, d.site, send_end, hook, &report->tls_failure)) {
+        !secure_connection(d.connection, d.site, end, stop, &report->tls_failure)) {
         report->stage = report->tls_failure == TlsFailure::cancelled ? DownloadStage::cancelled
                                                                      : DownloadStage::tls;
         return 0;
@@ -359,19 +363,16 @@ int32_t run(Download& d, const char* url, const char* file_path, bool* complete,
     if (!d.work) return 0;
     std::snprintf(d.work, work_size, request_format, path, d.site, suffix);
     bool cancelled = false, broken = false;
-    if (!send_until(d.connection, d.work, int32_t(request_length), send_end, hook, &cancelled,
+    if (!send_until(d.connection, d.work, int32_t(request_length), end, stop, &cancelled,
                     &broken)) {
         report->stage = waited(cancelled, DownloadStage::send);
         report->timed_out = !cancelled && !broken;
         return 0;
     }
-    const uint64_t transfer_end =
-        now_ms() + uint64_t(transfer_budget > 0 ? transfer_budget : 0) * 1000;
-
     // The request is sent: the work buffer holds the parser and buffers now.
     WorkArea* area = new (d.work) WorkArea;
     response_start(&area->parser);
-    Reader reader{d.connection, transfer_end, hook, 0, false, false, false, false};
+    Reader reader{d.connection, end, stop, 0, false, false, false, false};
     Output out{file_path, nullptr, area->output, 0, 0, false, 0};
     report->stage = DownloadStage::done;
     const bool made = transfer(reader, area, out, report);
@@ -409,9 +410,10 @@ int32_t run(Download& d, const char* url, const char* file_path, bool* complete,
 
 } // namespace
 
-int32_t download_file(const char* url, const char* path, bool* complete, int32_t transfer_budget,
-                      const WaitHook* hook, DownloadReport* report) {
+int32_t download_file(const char* url, const char* path, bool* complete, int32_t budget,
+                      const StopFlag* stop, DownloadReport* report) {
     const uint64_t started = now_ms();
+    const uint64_t end = started + uint64_t(budget > 0 ? budget : 0) * 1000;
     DownloadReport own{};
     if (!report) report = &own;
     *report = DownloadReport{};
@@ -420,7 +422,7 @@ int32_t download_file(const char* url, const char* path, bool* complete, int32_t
     if (complete) *complete = false;
     if (!url || !path) return 0;
     Download d{};
-    const int32_t total = run(d, url, path, &whole, transfer_budget, hook, report);
+    const int32_t total = run(d, url, path, &whole, end, stop, report);
     if (complete) *complete = whole;
     release(d);
     report->milliseconds = uint32_t(now_ms() - started);

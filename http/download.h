@@ -11,12 +11,11 @@
 #include "http/response.h"
 #include "net/connection.h"
 
-constexpr int32_t READ_BLOCK = 2048;      // a read never asks for more
-constexpr int32_t OUTPUT_BUFFER = 65536;  // body bytes are written to the file in runs this long
-constexpr int32_t CONNECT_BUDGET = 21;    // seconds, as long as Windows tries a connect itself
-constexpr int32_t SEND_BUDGET = 10;       // seconds
-constexpr int32_t READ_BUDGET = 10;       // seconds, per read
-constexpr int32_t TRANSFER_BUDGET = 30;   // seconds, from the request sent to the body's end
+constexpr int32_t READ_BLOCK = 2048;     // a read never asks for more
+constexpr int32_t OUTPUT_BUFFER = 65536; // body bytes are written to the file in runs this long
+// Seconds for the whole fetch, from the start of the name lookup to the
+// last byte: what a station waits at most for one start.
+constexpr int32_t FETCH_BUDGET = 40;
 constexpr int32_t UNTIL_CLOSE_BUDGET = 1; // seconds of silence that end such a body
 constexpr int32_t POLL_PERIOD = 100;      // ms, longest wait between looks at a connection
 
@@ -28,15 +27,16 @@ constexpr int32_t POLL_PERIOD = 100;      // ms, longest wait between looks at a
 // body to its length, a chunked one to its last chunk, an unframed one until
 // the server closed or fell silent (over TLS: until its closing alert).
 // False on every failure. A TLS handshake or a certificate that fails its
-// check is a failure; the handshake and the request share the send budget.
-// The whole transfer, from the request sent to the end of the body, takes at
-// most transfer_budget seconds: a body not whole by then is cut there, so a
-// server that trickles bytes cannot hold the caller for ever.
-// Every wait (connect, handshake, send, receive) calls the hook, when given,
-// at least every WAIT_SLICE_MS; when it says stop the download ends at once
-// as cut. The report, when given, is filled in on every path.
+// check is a failure. The whole download, from the start of the name lookup
+// to the end of the body, takes at most budget seconds, passed down to every
+// step as the time that remains: a body not whole by then is cut there, so a
+// server that trickles bytes cannot hold the caller for ever, and a lookup
+// that returns after it ends the download as too slow. Every wait (connect,
+// handshake, send, receive) looks at the stop flag, when given, at least
+// every WAIT_SLICE_MS; once it is set the download ends at once as cut.
+// The report, when given, is filled in on every path.
 int32_t download_file(const char* url, const char* path, bool* complete = nullptr,
-                      int32_t transfer_budget = TRANSFER_BUDGET, const WaitHook* hook = nullptr,
+                      int32_t budget = FETCH_BUDGET, const StopFlag* stop = nullptr,
                       DownloadReport* report = nullptr);
 
 // 1 when all length bytes were sent within budget seconds, else 0 (at once

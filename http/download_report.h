@@ -10,7 +10,7 @@
 enum class DownloadStage : int32_t {
     done,      // the answer was taken; complete tells whether its body was whole
     request,   // the URL could not be used, or memory ran out
-    resolve,   // the host name was not found
+    resolve,   // the host name was not found, or its lookup took the whole budget (timed_out)
     connect,   // no connection: refused, unreachable or unanswered
     tls,       // the connection could not be secured: see tls_failure
     send,      // the request could not be sent: too slow (timed_out), or the connection broke
@@ -18,7 +18,7 @@ enum class DownloadStage : int32_t {
     status,    // the host answered other than with success
     body,      // the body did not come whole: cut, or too slow (timed_out)
     file,      // the file could not be made or did not take the body
-    cancelled, // the caller's wait hook said stop
+    cancelled, // the caller's stop flag was set
 };
 
 constexpr int32_t REASON_PHRASE_LIMIT = 63;

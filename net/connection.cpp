@@ -39,13 +39,12 @@ bool connect_socket(SOCKET s, const sockaddr* peer, int length, int32_t timeout_
     return set_blocking(s, true) && made;
 }
 
-// Connects the non-blocking socket s, looking every WAIT_SLICE_MS whether
-// the connect is done and asking the hook between looks; the socket is back
-// in blocking mode once connected.
-OpenFailure connect_waiting(SOCKET s, sockaddr_in peer, int32_t timeout_ms, const WaitHook* hook) {
+// Connects the non-blocking socket s by end, looking every WAIT_SLICE_MS
+// whether the connect is done and at the stop flag between looks; the
+// socket is back in blocking mode once connected.
+OpenFailure connect_waiting(SOCKET s, sockaddr_in peer, uint64_t end, const StopFlag* stop) {
     if (!connect_begun(s, reinterpret_cast<const sockaddr*>(&peer), sizeof peer))
         return OpenFailure::connect;
-    const uint64_t end = GetTickCount64() + uint64_t(timeout_ms > 0 ? timeout_ms : 0);
     for (;;) {
         const uint64_t now = GetTickCount64();
         const uint64_t left = now < end ? end - now : 0;
@@ -60,7 +59,7 @@ OpenFailure connect_waiting(SOCKET s, sockaddr_in peer, int32_t timeout_ms, cons
         if (ready < 0 || (ready > 0 && FD_ISSET(s, &failed))) return OpenFailure::connect;
         if (ready > 0 && FD_ISSET(s, &writable))
             return set_blocking(s, true) ? OpenFailure::none : OpenFailure::other;
-        if (!wait_go_on(hook)) return OpenFailure::cancelled;
+        if (stop_asked(stop)) return OpenFailure::cancelled;
         if (left == 0) return OpenFailure::connect;
     }
 }
@@ -189,8 +188,8 @@ Connection* open_client(const char* host, uint16_t port) {
     return open_connection(host, port, CONNECTION_TCP, 0, nullptr, 0);
 }
 
-Connection* open_client_waiting(const char* host, uint16_t port, int32_t timeout_ms,
-                                const WaitHook* hook, OpenFailure* why) {
+Connection* open_client_waiting(const char* host, uint16_t port, uint64_t deadline_ms,
+                                const StopFlag* stop, OpenFailure* why) {
     OpenFailure failure = OpenFailure::other;
     Connection* c = nullptr;
     SOCKET s = host ? socket(AF_INET, SOCK_STREAM, 0) : INVALID_SOCKET;
@@ -198,8 +197,12 @@ Connection* open_client_waiting(const char* host, uint16_t port, int32_t timeout
         const uint32_t address = resolve_ipv4(host);
         if (address == UNRESOLVED_ADDRESS)
             failure = OpenFailure::resolve;
+        else if (GetTickCount64() > deadline_ms)
+            failure = OpenFailure::too_slow;
+        else if (stop_asked(stop))
+            failure = OpenFailure::cancelled;
         else if (set_blocking(s, false))
-            failure = connect_waiting(s, ipv4_address(address, port), timeout_ms, hook);
+            failure = connect_waiting(s, ipv4_address(address, port), deadline_ms, stop);
         if (failure == OpenFailure::none) {
             c = static_cast<Connection*>(heap_alloc_zeroed(sizeof(Connection)));
             if (!c) failure = OpenFailure::other;
@@ -294,11 +297,11 @@ bool connection_wait(Connection* c, int32_t milliseconds, bool for_sending) {
     return ready > 0;
 }
 
-bool secure_connection(Connection* c, const char* host, uint64_t deadline_ms, const WaitHook* hook,
+bool secure_connection(Connection* c, const char* host, uint64_t deadline_ms, const StopFlag* stop,
                        TlsFailure* why) {
     if (why) *why = TlsFailure::other;
     if (!c || c->kind != CONNECTION_TCP || c->tls) return false;
-    c->tls = tls_open(c->socket, host, deadline_ms, hook, why);
+    c->tls = tls_open(c->socket, host, deadline_ms, stop, why);
     return c->tls != nullptr;
 }
 

@@ -7,7 +7,7 @@
 #include <cstdint>
 
 #include "net/network.h"
-#include "net/wait_hook.h"
+#include "net/stop_flag.h"
 
 struct TlsSession;
 
@@ -17,7 +17,7 @@ enum class TlsFailure : int32_t {
     certificate_date,      // expired or not yet valid: often a wrong clock
     certificate_untrusted, // no chain to a root the system trusts
     certificate_name,      // issued for another host
-    cancelled,             // the caller's wait hook said stop
+    cancelled,             // the caller's stop flag was set
     other,                 // handshake, protocol or any other failure
 };
 
@@ -56,17 +56,19 @@ Connection* open_client(const char* host, uint16_t port);
 enum class OpenFailure : int32_t {
     none = 0,
     resolve,   // the host name was not found
-    connect,   // refused, unreachable, or no answer within the time-out
-    cancelled, // the caller's wait hook said stop
+    connect,   // refused, unreachable, or no answer by the deadline
+    too_slow,  // the name lookup returned after the deadline
+    cancelled, // the caller's stop flag was set
     other,     // no socket, no memory
 };
 
-// An IPv4 TCP client connection whose connect is waited for in slices of at
-// most WAIT_SLICE_MS, calling the hook (may be null) between them, for at
-// most timeout_ms. The name lookup before it blocks as gethostbyname does.
-// Null on every failure, with why (when given) set, and no socket left open.
-Connection* open_client_waiting(const char* host, uint16_t port, int32_t timeout_ms,
-                                const WaitHook* hook, OpenFailure* why);
+// An IPv4 TCP client connection made by deadline_ms on GetTickCount64, the
+// connect waited for in slices of at most WAIT_SLICE_MS, looking at the stop
+// flag (may be null) between them. The name lookup before it blocks as
+// gethostbyname does, and counts against the deadline. Null on every
+// failure, with why (when given) set, and no socket left open.
+Connection* open_client_waiting(const char* host, uint16_t port, uint64_t deadline_ms,
+                                const StopFlag* stop, OpenFailure* why);
 // What one send returns: the bytes taken (0 when the socket takes nothing
 // for now), or -1 when the connection failed.
 int32_t connection_send(Connection* c, const char* data, int32_t length);
@@ -91,10 +93,10 @@ bool connection_wait(Connection* c, int32_t milliseconds, bool for_sending);
 // False on every failure (and in the host build, which has no SChannel,
 // unless a test installed a scripted one);
 // the connection is then only fit to be closed.
-// The hook, when given, is called during every wait of the handshake; when it
-// says stop, securing fails. why, when given, is set to what failed.
+// The stop flag, when given, is looked at during every wait of the
+// handshake; once set, securing fails. why, when given, is set to what failed.
 bool secure_connection(Connection* c, const char* host, uint64_t deadline_ms,
-                       const WaitHook* hook = nullptr, TlsFailure* why = nullptr);
+                       const StopFlag* stop = nullptr, TlsFailure* why = nullptr);
 // Whether the end of what was received is surely where the peer ended it:
 // always for a plain connection; over TLS only once the closing alert came,
 // as a bare close may be a cut made by anyone on the path.

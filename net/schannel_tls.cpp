@@ -55,7 +55,7 @@ struct TlsSession {
     bool empty_last;      // the last record held no data (Wine's closing alert)
     int32_t message_from; // post_handshake: the input's length when DecryptMessage met the message
     int32_t version;
-    const WaitHook* hook; // called while the handshake waits; may be null
+    const StopFlag* stop; // looked at while the handshake waits; may be null
     TlsFailure why;       // what made the handshake fail
     SecPkgContext_StreamSizes sizes;
     char host[HOST_ROOM];
@@ -87,8 +87,8 @@ int ready_within(uintptr_t socket, int32_t milliseconds, bool for_sending) {
                        : select(int(socket_of(socket)) + 1, &set, nullptr, nullptr, &wait);
 }
 
-// Waits, in slices that each end with the hook, until the socket is ready;
-// false when it failed, the deadline passed or the hook said stop.
+// Waits, in slices that each end with a look at the stop flag, until the
+// socket is ready; false when it failed, the deadline passed or stop came.
 bool wait_ready(TlsSession* t, uintptr_t socket, uint64_t deadline_ms, bool for_sending) {
     for (;;) {
         const uint64_t now = GetTickCount64();
@@ -98,7 +98,7 @@ bool wait_ready(TlsSession* t, uintptr_t socket, uint64_t deadline_ms, bool for_
             socket, int32_t(left < uint64_t(WAIT_SLICE_MS) ? left : WAIT_SLICE_MS), for_sending);
         if (ready < 0) return false;
         if (ready > 0) return true;
-        if (!wait_go_on(t->hook)) {
+        if (stop_asked(t->stop)) {
             t->why = TlsFailure::cancelled;
             return false;
         }
@@ -484,7 +484,7 @@ int32_t take_records(TlsSession* t, uintptr_t socket) {
 
 } // namespace
 
-TlsSession* tls_open(uintptr_t socket, const char* host, uint64_t deadline_ms, const WaitHook* hook,
+TlsSession* tls_open(uintptr_t socket, const char* host, uint64_t deadline_ms, const StopFlag* stop,
                      TlsFailure* why) {
     if (why) *why = TlsFailure::other;
     if (!host || std::strlen(host) >= HOST_ROOM) return nullptr;
@@ -492,7 +492,7 @@ TlsSession* tls_open(uintptr_t socket, const char* host, uint64_t deadline_ms, c
     if (!t) return nullptr;
     t->api = &tls_provider();
     std::strcpy(t->host, host);
-    t->hook = hook;
+    t->stop = stop;
     t->why = TlsFailure::other;
     u_long non_blocking = 1;
     const bool secured =
@@ -507,7 +507,7 @@ TlsSession* tls_open(uintptr_t socket, const char* host, uint64_t deadline_ms, c
         release(t);
         return nullptr;
     }
-    t->hook = nullptr; // the caller's hook lives only as long as the handshake
+    t->stop = nullptr; // the caller's flag lives only as long as the handshake
     t->state = TlsState::open;
     if (why) *why = TlsFailure::none;
     return t;

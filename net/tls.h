@@ -16,11 +16,11 @@ struct TlsSession;
 // A protocol older than TLS 1.2 fails it too. The session, or null on every
 // failure (nothing is left to release then); why (when given) is set to what
 // failed, or none. Every send and read of the handshake waits at most until
-// deadline_ms, and so does the chain build's retrieval. The hook (may be
-// null) is called during every wait of a send or read, at least every
-// WAIT_SLICE_MS; when it says stop, the handshake fails as cancelled. The
-// socket is non-blocking from then on, whatever the outcome.
-TlsSession* tls_open(uintptr_t socket, const char* host, uint64_t deadline_ms, const WaitHook* hook,
+// deadline_ms, and so does the chain build's retrieval. The stop flag (may
+// be null) is looked at during every wait of a send or read, at least every
+// WAIT_SLICE_MS; once set, the handshake fails as cancelled. The socket is
+// non-blocking from then on, whatever the outcome.
+TlsSession* tls_open(uintptr_t socket, const char* host, uint64_t deadline_ms, const StopFlag* stop,
                      TlsFailure* why);
 // Sends the closing alert, when the session is still sound, and releases it.
 void tls_close(TlsSession* t, uintptr_t socket);

@@ -1,6 +1,7 @@
 // Private heaps over malloc: each block carries a header linking it into its
 // heap, so HeapDestroy frees every block and the sanitizers still see each
-// allocation on its own.
+// allocation on its own. Serialized, as the system's heaps are: the start's
+// worker and the window thread share them.
 #include "platform/win32_posix.h"
 
 #include "core/links.h"
@@ -8,6 +9,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 
 namespace {
 
@@ -43,6 +45,8 @@ void unlink(Heap* h, BlockHeader* b) {
     unlink_node<BlockHeader, &BlockHeader::next, &BlockHeader::prev>(&h->blocks, b);
 }
 
+std::mutex heaps_lock;
+
 } // namespace
 
 HANDLE HeapCreate(DWORD, SIZE_T, SIZE_T maximum_size) {
@@ -52,6 +56,7 @@ HANDLE HeapCreate(DWORD, SIZE_T, SIZE_T maximum_size) {
 }
 
 BOOL HeapDestroy(HANDLE heap) {
+    std::lock_guard<std::mutex> hold(heaps_lock);
     auto* h = static_cast<Heap*>(heap);
     if (!h) return FALSE;
     for (BlockHeader* b = h->blocks; b;) {
@@ -64,6 +69,7 @@ BOOL HeapDestroy(HANDLE heap) {
 }
 
 LPVOID HeapAlloc(HANDLE heap, DWORD flags, SIZE_T bytes) {
+    std::lock_guard<std::mutex> hold(heaps_lock);
     auto* h = static_cast<Heap*>(heap);
     if (!h || bytes > SIZE_MAX / 2 || !fits(h, bytes) || posix_fault(FaultCall::heap_alloc))
         return nullptr;
@@ -79,6 +85,7 @@ LPVOID HeapAlloc(HANDLE heap, DWORD flags, SIZE_T bytes) {
 }
 
 LPVOID HeapReAlloc(HANDLE heap, DWORD flags, LPVOID block, SIZE_T bytes) {
+    std::lock_guard<std::mutex> hold(heaps_lock);
     auto* h = static_cast<Heap*>(heap);
     if (!h || !block || bytes > SIZE_MAX / 2) return nullptr;
     BlockHeader* old = header_of(block);
@@ -104,6 +111,7 @@ LPVOID HeapReAlloc(HANDLE heap, DWORD flags, LPVOID block, SIZE_T bytes) {
 }
 
 BOOL HeapFree(HANDLE heap, DWORD, LPVOID block) {
+    std::lock_guard<std::mutex> hold(heaps_lock);
     auto* h = static_cast<Heap*>(heap);
     if (!block) return TRUE;
     if (!h) return FALSE;
@@ -120,6 +128,7 @@ SIZE_T HeapSize(HANDLE, DWORD, LPCVOID block) {
 }
 
 void posix_heap_counts(HANDLE heap, SIZE_T* live_blocks, SIZE_T* allocations) {
+    std::lock_guard<std::mutex> hold(heaps_lock);
     auto* h = static_cast<Heap*>(heap);
     size_t live = 0;
     for (BlockHeader* b = h ? h->blocks : nullptr; b; b = b->next)

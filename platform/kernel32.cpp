@@ -140,7 +140,7 @@ DWORD SetFilePointer(HANDLE file, LONG distance, PLONG distance_high, DWORD meth
 
 BOOL CloseHandle(HANDLE object) {
     FileHandle* f = file_of(object);
-    if (!f) return FALSE;
+    if (!f) return posix_close_sync_handle(object) ? TRUE : FALSE;
     close(f->fd);
     f->magic = 0;
     std::free(f);
@@ -302,6 +302,10 @@ DWORD GetLastError() {
         return 32;
     case ENOSPC:
         return 112;
+    case EEXIST:
+        return 183; // ERROR_ALREADY_EXISTS
+    case 0:
+        return 0;
     default:
         return 31;
     }

@@ -104,6 +104,33 @@ HMODULE GetModuleHandleA(LPCSTR name);
 DWORD GetModuleFileNameA(HMODULE module, LPSTR name, DWORD size);
 [[noreturn]] void ExitProcess(UINT code);
 
+// Threads and named mutexes (platform/threads.cpp): a thread's handle is
+// signalled when it returned; a mutex is recursive for its owner. Named
+// mutexes live in this process. CloseHandle closes these handles too.
+using LPTHREAD_START_ROUTINE = DWORD (*)(LPVOID);
+constexpr DWORD INFINITE = 0xFFFFFFFF;
+constexpr DWORD WAIT_OBJECT_0 = 0;
+constexpr DWORD WAIT_ABANDONED = 0x80;
+constexpr DWORD WAIT_TIMEOUT = 258;
+constexpr DWORD WAIT_FAILED = 0xFFFFFFFF;
+constexpr DWORD SYNCHRONIZE = 0x00100000;
+constexpr DWORD MUTEX_MODIFY_STATE = 0x0001;
+constexpr DWORD ERROR_ACCESS_DENIED = 5;
+constexpr DWORD ERROR_ALREADY_EXISTS = 183;
+HANDLE CreateThread(SECURITY_ATTRIBUTES* security, SIZE_T stack, LPTHREAD_START_ROUTINE start,
+                    LPVOID argument, DWORD flags, LPDWORD id);
+HANDLE CreateMutexA(SECURITY_ATTRIBUTES* security, BOOL initial_owner, LPCSTR name);
+HANDLE OpenMutexA(DWORD access, BOOL inherit, LPCSTR name);
+BOOL ReleaseMutex(HANDLE mutex);
+DWORD WaitForSingleObject(HANDLE object, DWORD milliseconds);
+bool posix_close_sync_handle(HANDLE object);
+inline LONG InterlockedCompareExchange(volatile LONG* target, LONG exchange, LONG comparand) {
+    return __sync_val_compare_and_swap(target, comparand, exchange);
+}
+inline LONG InterlockedExchange(volatile LONG* target, LONG value) {
+    return __atomic_exchange_n(target, value, __ATOMIC_SEQ_CST);
+}
+
 // Time
 void Sleep(DWORD milliseconds);
 void GetLocalTime(SYSTEMTIME* time);

@@ -1,10 +1,13 @@
+#include <chrono>
 #include <filesystem>
 #include <string>
+#include <thread>
 
 #include <gtest/gtest.h>
 
 #include "app/extract.h"
 #include "app/fetch.h"
+#include "app/start.h"
 #include "file/file_stream.h"
 #include "net/network.h"
 #include "tests/support/http_test_server.h"
@@ -121,6 +124,55 @@ TEST_F(FetchTest, CatalogueCutShortIsNotUsed) {
     EXPECT_TRUE(server.wait_done());
     ASSERT_NE(temp_path, nullptr);
     EXPECT_FALSE(kt::file_exists(temp_path));
+}
+
+// A start's worker and a close on the window thread: the close cancels
+// while the host has the request and nothing is claimed (the worker stops
+// within its slice, the file stands, one "cancelled" line); once the worker
+// told its outcome the close changes nothing (one "written" line).
+TEST_F(FetchTest, ACloseCancelsTheStartOnlyBeforeItsOutcome) {
+    const std::string excerpt =
+        kt::read_file(kt::testdata("catalogues/weather-2024-06-17-excerpt.txt"));
+    const std::string answer =
+        "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(excerpt.size()) + "\r\n\r\n";
+    const struct {
+        const char* name;
+        kt::Reply reply;
+        bool cancelled;
+    } cases[] = {{"silent host", kt::reply("", kt::Ending::stall), true},
+                 {"whole answer", kt::reply(answer + excerpt), false}};
+    const auto here = std::filesystem::current_path();
+    std::filesystem::current_path(dir.path);
+    for (const auto& c : cases) {
+        kt::write_file("norad_M2.txt", "previous");
+        std::remove("kestrin.log");
+        kt::HttpTestServer server({c.reply});
+        const std::string url = server.base_url() + "/";
+        std::atomic<bool> told{false};
+        Start start{url.c_str(),
+                    "127.0.0.1",
+                    [](void* t) { *static_cast<std::atomic<bool>*>(t) = true; },
+                    &told,
+                    {},
+                    CLAIM_NONE,
+                    nullptr,
+                    WorkOutcome::cancelled,
+                    {}};
+        start_work(&start);
+        for (int i = 0; i < 1000 && (c.cancelled ? server.requests().empty() : !told); i++)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        EXPECT_EQ(cancel_start(&start), c.cancelled) << c.name;
+        EXPECT_TRUE(start_ended(&start, c.cancelled ? 300 + WAIT_SLICE_MS : 10000)) << c.name;
+        EXPECT_EQ(told, !c.cancelled) << c.name;
+        const std::string log = kt::read_file("kestrin.log");
+        EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 1) << c.name << log;
+        EXPECT_NE(log.find(c.cancelled ? " cancelled: " : " written: "), std::string::npos)
+            << c.name << log;
+        EXPECT_EQ(kt::read_file("norad_M2.txt") == "previous", c.cancelled) << c.name;
+        EXPECT_FALSE(kt::file_exists(dir.file("tmp1"))) << c.name;
+        server.stop();
+    }
+    std::filesystem::current_path(here);
 }
 
 } // namespace

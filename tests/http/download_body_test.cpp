@@ -162,7 +162,7 @@ TEST_F(BodyTest, SilenceEndsABodyReadUntilClose) {
     const auto start = std::chrono::steady_clock::now();
     Fetched f =
         fetch({kt::reply(response("HTTP/1.1 200 OK", "", "then silence"), kt::Ending::stall)});
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(READ_BUDGET));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
     EXPECT_EQ(f.count, 12);
     EXPECT_EQ(f.file, "then silence");
 }

@@ -114,7 +114,7 @@ TEST_F(RequestTest, MemoryShortAtAnyAllocationFailsTheDownload) {
         posix_fail_nth(FaultCall::heap_alloc, k);
         DownloadReport report{};
         const int32_t count = download_file(("http://" + site + "/a/b?q").c_str(), target.c_str(),
-                                            nullptr, TRANSFER_BUDGET, nullptr, &report);
+                                            nullptr, FETCH_BUDGET, nullptr, &report);
         const uint32_t made = posix_calls_made(FaultCall::heap_alloc);
         posix_fail_nth(FaultCall::heap_alloc, 0);
         server.stop();

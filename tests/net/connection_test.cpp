@@ -60,7 +60,7 @@ size_t open_descriptors() {
 
 #ifndef _WIN32
 // A peer whose queue of connections is full lets a connect go unanswered:
-// the wait asks the hook between its slices and gives up at its time-out.
+// the wait gives up at its deadline, or at the slice after a stop.
 TEST_F(ConnectionTest, AnUnansweredConnectIsWaitedForUntilItsTimeOut) {
     const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in a{};
@@ -76,14 +76,21 @@ TEST_F(ConnectionTest, AnUnansweredConnectIsWaitedForUntilItsTimeOut) {
         ::fcntl(queued.back(), F_SETFL, O_NONBLOCK);
         ::connect(queued.back(), reinterpret_cast<sockaddr*>(&a), sizeof a);
     }
-    int asked = 0; // a wait that spins would give up here, cancelled
-    const WaitHook hook{[](void* n) { return ++*static_cast<int*>(n) < 1000; }, &asked};
+    const StopFlag go_on{false};
     OpenFailure why = OpenFailure::none;
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(open_client_waiting("127.0.0.1", ntohs(a.sin_port), 500, &hook, &why), nullptr);
+    EXPECT_EQ(
+        open_client_waiting("127.0.0.1", ntohs(a.sin_port), GetTickCount64() + 500, &go_on, &why),
+        nullptr);
     EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(450));
     EXPECT_EQ(why, OpenFailure::connect);
-    EXPECT_GT(asked, 1);
+    const StopFlag stop{true};
+    const auto stopped = std::chrono::steady_clock::now();
+    EXPECT_EQ(
+        open_client_waiting("127.0.0.1", ntohs(a.sin_port), GetTickCount64() + 60000, &stop, &why),
+        nullptr);
+    EXPECT_EQ(why, OpenFailure::cancelled);
+    EXPECT_LT(std::chrono::steady_clock::now() - stopped, std::chrono::milliseconds(1000));
     // So is a connect with a time-out and no hook, a whole second here.
     const auto second = std::chrono::steady_clock::now();
     EXPECT_EQ(open_connection("127.0.0.1", ntohs(a.sin_port), CONNECTION_TCP, 1000, nullptr, 0),
@@ -101,7 +108,8 @@ TEST_F(ConnectionTest, APeerOfAllZerosIsRefusedAtOnce) {
     kt::HttpTestServer server({kt::reply("x")});
     OpenFailure why = OpenFailure::none;
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(open_client_waiting("0.0.0.0", server.port(), 5000, nullptr, &why), nullptr);
+    EXPECT_EQ(open_client_waiting("0.0.0.0", server.port(), GetTickCount64() + 5000, nullptr, &why),
+              nullptr);
     EXPECT_EQ(why, OpenFailure::connect);
     EXPECT_EQ(open_connection("0.0.0.0", server.port(), CONNECTION_TCP, 5000, nullptr, 0), nullptr);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1000));

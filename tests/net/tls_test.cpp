@@ -89,7 +89,7 @@ TEST_F(TlsTest, UntrustedServersGiveNothing) {
         EXPECT_EQ(fetch(url(server, "/counted"), &complete), 0) << server;
         EXPECT_FALSE(complete) << server;
         EXPECT_FALSE(kt::file_exists(target)) << server;
-        EXPECT_LT(GetTickCount64() - started, uint64_t(SEND_BUDGET) * 1000) << server;
+        EXPECT_LT(GetTickCount64() - started, 10000u) << server;
     }
 }
 
