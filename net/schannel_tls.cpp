@@ -349,14 +349,6 @@ bool taking_records(const TlsSession* t) {
     return t->state == TlsState::open || t->state == TlsState::post_handshake;
 }
 
-// The socket closed without the alert. Wine's SChannel passes the alert as
-// a sound record without data: there such a record counts as the end when
-// nothing came after it. No one but the server can make one.
-void socket_closed(TlsSession* t) {
-    t->state = t->api->closing_alert_as_empty_record && t->empty_last && t->input_length == 0
-                   ? TlsState::closed_by_alert
-                   : TlsState::closed;
-}
 
 // Whether a buffer SChannel gave back lies within the input, where it
 // decrypts in place.
@@ -464,8 +456,9 @@ int32_t take_records(TlsSession* t, uintptr_t socket) {
             fail(t);
             continue;
         }
+        // Closed by the server without the alert: the stream may be cut.
         if (waiting == 0) {
-            socket_closed(t);
+            t->state = TlsState::closed;
             continue;
         }
         const int32_t room = INPUT_ROOM - t->input_length;
@@ -611,10 +604,15 @@ bool tls_wait_readable(TlsSession* t, uintptr_t socket, int32_t milliseconds) {
     return ready_within(socket, milliseconds, false) > 0;
 }
 
-// Windows reports the closing alert as SEC_I_CONTEXT_EXPIRED; Wine's comes
-// as an empty record before the close (socket_closed).
+// Windows reports the closing alert as SEC_I_CONTEXT_EXPIRED. Wine's
+// SChannel passes it as a sound record without data; there such a record
+// counts as the end when nothing came after it, whether or not the server
+// closed the socket yet. No one but the server can make one.
 bool tls_closed_by_alert(const TlsSession* t) {
-    return t && t->state == TlsState::closed_by_alert;
+    if (!t) return false;
+    return t->state == TlsState::closed_by_alert ||
+           (t->api->closing_alert_as_empty_record && t->state != TlsState::failed &&
+            t->empty_last && t->input_length == 0);
 }
 
 int32_t tls_version(const TlsSession* t) {

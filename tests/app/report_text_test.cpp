@@ -59,6 +59,7 @@ TEST(ReportText, BoxGivesTheReasonUnderItsFirstLine) {
          first + REASON_STATUS + "403 Forbidden\nGP data has not updated"},
         {"too slow", at(DownloadStage::body, true), first + REASON_SLOW},
         {"no head in time", at(DownloadStage::answer, true), first + REASON_SLOW},
+        {"lookup took the whole budget", at(DownloadStage::resolve, true), first + REASON_SLOW},
         {"cut", at(DownloadStage::body), first + REASON_CUT},
         {"head cut", at(DownloadStage::answer), first + REASON_CUT},
         {"request not sent in time", at(DownloadStage::send, true), first + REASON_SLOW},
@@ -123,6 +124,8 @@ TEST(ReportText, LogLineTellsOutcomeAndDetail) {
     send_broke.download = at(DownloadStage::send);
     WorkReport send_slow{};
     send_slow.download = at(DownloadStage::send, true);
+    WorkReport slow_lookup{};
+    slow_lookup.download = at(DownloadStage::resolve, true);
     WorkReport short_of_memory{};
     short_of_memory.extract = ExtractResult::catalogue_unreadable;
     const struct Case {
@@ -142,6 +145,8 @@ TEST(ReportText, LogLineTellsOutcomeAndDetail) {
          "unavailable: the connection broke while the request was sent"},
         {WorkOutcome::catalogue_unavailable, send_slow,
          "unavailable: the request could not be sent in time"},
+        {WorkOutcome::catalogue_unavailable, slow_lookup,
+         "unavailable: the server did not send its answer in 40 s"},
         {WorkOutcome::catalogue_unavailable, refused_connection,
          "unavailable: celestrak.org accepts no connection"},
         {WorkOutcome::not_updated, csv,

@@ -11,8 +11,11 @@
 # answer, a body cut inside an element line and an entry without the name
 # (the previous file stands, no box), a fresh file (no connection at all),
 # two starts at once (one asks, the other waits and finds the file fresh), a
-# trickling download closed by the user (the window answers throughout), and
-# no display (the program ends at once). Every start leaves its line in
+# trickling download closed by the user (the window answers throughout and
+# the program ends within 1 s), the window moved while the host answers (the
+# outcome shows in the system's move loop), a name server that never
+# answers (the window answers, a close ends the program at once), and no
+# display (the program ends at once). Every start leaves its line in
 # kestrin.log.
 # The texts are read back in UTF-16 and must be the Russian ones under any
 # locale: CTest runs the script under ru_RU.CP1251 and under C.UTF-8.
@@ -286,9 +289,31 @@ two_starts_case() {
   rm -rf "$dir" "$side"
 }
 
+# Prints the seconds since START (an EPOCHREALTIME) and checks they stay
+# below LIMIT.
+took_less_than() {
+  local start=$1 limit=$2 what=$3 now=$EPOCHREALTIME
+  LC_ALL=C awk -v a="${start/,/.}" -v b="${now/,/.}" -v l="$limit" -v w="$what" \
+    'BEGIN { printf "%s: %.2f s\n", w, b - a; exit !(b - a < l) }'
+}
+
+# The user closes the window while the work runs ($pid in $dir, $side
+# holding before.txt): the program ends within 1 s with exit code 0, the
+# previous file intact, no tmp1, no box, and the log says "cancelled".
+closed_while_working() {
+  local closed=$EPOCHREALTIME
+  check "$wine_run" "$probe" close </dev/null
+  wait_exit "$pid" 30
+  check took_less_than "$closed" 1 "from the close to the end"
+  echo "exit code: $rc"
+  check test "$rc" = 0
+  check cmp "$dir/norad_M2.txt" "$side/before.txt"
+  check test "$(cd "$dir" && ls -A | sort | tr '\n' ' ')" = "kestrin.exe kestrin.log norad_M2.txt "
+  check_log "$dir/kestrin.log" 1 'cancelled: the window was closed while the work ran'
+}
+
 # A host that trickles the body a byte a second: for 6 s the window answers
-# within 1 s and is never taken for hung; closed, the program ends within
-# 2 s with exit code 0, the previous file intact and no tmp1.
+# within 1 s and is never taken for hung; then the user closes it.
 trickle_case() {
   local dir side server_pid
   stale_station_case trickle_then_close trickle
@@ -296,15 +321,70 @@ trickle_case() {
   for _ in $(seq 300); do [ -s "$side/requests" ] && break; sleep 0.1; done
   check test "$(cat "$side/requests")" = "$request_line"
   check "$wine_run" "$probe" watch 6000 </dev/null
+  closed_while_working
+  kill "$server_pid" 2>/dev/null || true
+  wait "$server_pid" 2>/dev/null || true
+  rm -rf "$dir" "$side"
+}
+
+# A host that answers after 3 s while the user moves the window (the
+# system's move loop, entered from the keyboard, stays up): the set is on
+# disk and the status bar says so while the loop is still up.
+move_case() {
+  local dir side server_pid
+  stale_station_case moved_while_working slow
+  start_in "$dir"
+  check "$wine_run" "$probe" move "$written" </dev/null
+  check cmp "$dir/norad_M2.txt" "$expected_file"
   check "$wine_run" "$probe" close </dev/null
-  wait_exit "$pid" 20
-  echo "exit code: $rc"
+  wait_exit "$pid"
   check test "$rc" = 0
   kill "$server_pid" 2>/dev/null || true
   wait "$server_pid" 2>/dev/null || true
-  check cmp "$dir/norad_M2.txt" "$side/before.txt"
-  check test "$(cd "$dir" && ls -A | sort | tr '\n' ' ')" = "kestrin.exe kestrin.log norad_M2.txt "
-  check_log "$dir/kestrin.log" 1 'cancelled: the window was closed while the work ran'
+  check test "$(cat "$side/requests")" = "$request_line"
+  check_log "$dir/kestrin.log" 1 "$logged_written"
+  rm -rf "$dir" "$side"
+}
+
+# A name server that takes the question and never answers (the host's name
+# is in no hosts file): the window answers throughout, and a close ends the
+# program at once although the lookup still waits. It needs a mount
+# namespace of its own (for resolv.conf and the hosts file) and port 53 on
+# loopback; without them the case is skipped, with its reason.
+silent_name_server_case() {
+  local dir side listener
+  echo "== silent_name_server"
+  if ! unshare --mount true 2>/dev/null; then
+    echo "skipped: silent_name_server: no mount namespace can be made here"
+    return
+  fi
+  dir=$(mktemp -d)
+  side=$(mktemp -d)
+  cp "$exe" "$dir/kestrin.exe"
+  cp "$previous" "$dir/norad_M2.txt"
+  touch -d '3 hours ago' "$dir/norad_M2.txt"
+  cp -p "$dir/norad_M2.txt" "$side/before.txt"
+  printf 'nameserver 127.0.0.1\noptions timeout:5 attempts:2\n' >"$side/resolv.conf"
+  grep -v localhost /etc/hosts >"$side/hosts" || true
+  python3 "$here/silent_name_server.py" "$side/ready" "$side/asked" &
+  listener=$!
+  for _ in $(seq 100); do [ -s "$side/ready" ] && break; sleep 0.1; done
+  if [ "$(cat "$side/ready" 2>/dev/null)" != listening ]; then
+    echo "skipped: silent_name_server: $(cat "$side/ready" 2>/dev/null || echo 'no listener')"
+    kill "$listener" 2>/dev/null || true
+    rm -rf "$dir" "$side"
+    return
+  fi
+  (cd "$dir" && exec unshare --mount --propagation private bash -c \
+    'mount --bind "$1" /etc/resolv.conf && mount --bind "$2" /etc/hosts && exec "$3" kestrin.exe' \
+    _ "$side/resolv.conf" "$side/hosts" "$wine_run" </dev/null >/dev/null 2>&1) &
+  pid=$!
+  for _ in $(seq 300); do [ -s "$side/asked" ] && break; sleep 0.1; done
+  check test -s "$side/asked"
+  check "$wine_run" "$probe" watch 3000 </dev/null
+  closed_while_working
+  kill "$listener" 2>/dev/null || true
+  wait "$listener" 2>/dev/null || true
   rm -rf "$dir" "$side"
 }
 
@@ -344,6 +424,8 @@ run_case held_by_a_reader counted "$entry" "$not_updated" no previous \
 run_case tmp1_is_a_folder counted "$entry" "$written" no new "$logged_written" tmp1_folder
 two_starts_case
 trickle_case
+move_case
+silent_name_server_case
 no_window_case
 [ "$failures" = 0 ] && echo "e2e: all checks passed"
 exit "$failures"

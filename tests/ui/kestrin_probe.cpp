@@ -13,6 +13,9 @@
 //   kestrin_probe pair HEX1 HEX2 two windows, one showing each status text
 //   kestrin_probe watch MS       for MS ms the window answers WM_NULL within
 //                                1 s and is never hung; prints the longest answer
+//   kestrin_probe move HEXBYTES  enters the system's move loop (SC_MOVE, as from
+//                                the keyboard); the status text must come while
+//                                the loop is up; then Enter ends the loop
 #include <windows.h>
 #include <commctrl.h>
 
@@ -278,6 +281,38 @@ int watch(DWORD ms) {
     return 0;
 }
 
+// Whether the window's thread runs the system's loop for moving or sizing.
+bool moving(HWND main) {
+    GUITHREADINFO info{};
+    info.cbSize = sizeof info;
+    return GetGUIThreadInfo(GetWindowThreadProcessId(main, nullptr), &info) &&
+           (info.flags & GUI_INMOVESIZE);
+}
+
+int move_window(const std::wstring& expected) {
+    HWND main = nullptr, bar = nullptr;
+    if (!wait_for([&] {
+            return (main = find_main()) && IsWindowVisible(main) &&
+                   (bar = FindWindowExA(main, nullptr, STATUSCLASSNAMEA, nullptr));
+        }))
+        return fail("no visible window \"Kestrin\" with its status bar");
+    PostMessageA(main, WM_SYSCOMMAND, SC_MOVE, 0);
+    if (!wait_for([&] { return moving(main); })) return fail("the move loop did not begin");
+    const ULONGLONG began = GetTickCount64();
+    std::wstring text;
+    wait_for([&] { return !moving(main) || (text = status_text(bar)) == expected; });
+    if (text != expected) {
+        std::fprintf(stderr, "probe: status text %s in the move loop, expected %s\n",
+                     to_hex(text).c_str(), to_hex(expected).c_str());
+        return 1;
+    }
+    if (!moving(main)) return fail("the move loop ended before the status text came");
+    std::printf("status text in the move loop after %llu ms\n", GetTickCount64() - began);
+    PostMessageA(main, WM_KEYDOWN, VK_RETURN, 0);
+    if (!wait_for([&] { return !moving(main); })) return fail("the move loop does not end");
+    return 0;
+}
+
 // Holds a file open for reading with read sharing only, as a reader that
 // does not allow the file to be deleted or replaced; says "holding" once it
 // does, and lets go after ms milliseconds.
@@ -303,8 +338,9 @@ int main(int argc, char** argv) {
         return pair(from_hex(argv[2]), from_hex(argv[3]));
     if (argc == 3 && std::strcmp(argv[1], "watch") == 0)
         return watch(DWORD(std::strtoul(argv[2], nullptr, 10)));
+    if (argc == 3 && std::strcmp(argv[1], "move") == 0) return move_window(from_hex(argv[2]));
     if (argc == 4 && std::strcmp(argv[1], "message") == 0)
         return message(from_hex(argv[2]), from_hex(argv[3]));
     return fail("usage: kestrin_probe check HEXBYTES | message HEXTITLE HEXTEXT | close | "
-                "hold PATH MS | pair HEX1 HEX2 | watch MS");
+                "hold PATH MS | pair HEX1 HEX2 | watch MS | move HEXBYTES");
 }
