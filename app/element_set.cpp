@@ -42,6 +42,29 @@ ElementSetFault element_set_fault(std::string_view line1, std::string_view line2
     return ElementSetFault::none;
 }
 
+uint32_t element_line_number(std::string_view line) {
+    if (line.size() < 7) return 0;
+    uint32_t number = 0;
+    bool digits = false;
+    for (size_t i = 2; i < 7; i++) {
+        const char c = line[i];
+        if (c == ' ' && !digits) continue; // blank padding comes first only
+        if (c < '0' || c > '9') return 0;
+        number = number * 10 + uint32_t(c - '0');
+        digits = true;
+    }
+    return number;
+}
+
+std::string_view element_set_name(std::string_view line) {
+    line = without_trailing_blanks(line);
+    if (line.empty() || line.size() > ELEMENT_NAME_LIMIT) return {};
+    if (line.size() >= 2 && (line[0] == '1' || line[0] == '2') && line[1] == ' ') return {};
+    for (const char c : line)
+        if (c < ' ' || c > '~') return {};
+    return line;
+}
+
 bool usable_element_set(std::string_view line1, std::string_view line2) {
     return element_set_fault(line1, line2) == ElementSetFault::none;
 }

@@ -1,6 +1,8 @@
-// The extraction step: copies the element set of one satellite (its name and
-// the two lines after the first catalogue line that contains the name) from
-// the downloaded catalogue into the output file.
+// The extraction step: copies the element set of one satellite from the
+// downloaded catalogue into the output file: by name, its name and the two
+// lines after the first catalogue line that contains it; by catalogue number,
+// the first two element lines that carry the number, with the line before
+// them as the name.
 #pragma once
 
 #include "app/element_set.h"
@@ -13,7 +15,7 @@ constexpr ObjectId OUTPUT_FILE = 10;
 
 enum class ExtractResult {
     written,              // the three lines are on disk under the output name
-    not_found,            // no line holds the name; the output file is untouched
+    not_found,            // no line holds the name (or number); the output file is untouched
     unusable,             // the two lines after the name are no usable element set; untouched
     catalogue_unopenable, // the catalogue cannot be opened; nothing else is tried
     catalogue_unreadable, // memory ran short while reading it; the output file is untouched
@@ -31,5 +33,7 @@ struct ExtractDetail {
     ElementSetFault fault;
     uint32_t system_error;
 };
+// catalogue_number 0 finds SATELLITE_NAME by its name. A set found by number
+// whose name line can name none is unusable (a misshapen line).
 ExtractResult extract_element_set(const char* catalogue_path, const char* output_path,
-                                  ExtractDetail* detail = nullptr);
+                                  ExtractDetail* detail = nullptr, uint32_t catalogue_number = 0);

@@ -27,15 +27,18 @@ bool fresh_by_time(uint64_t written, uint64_t now) {
     return written <= now && now - written < FRESH_SPAN;
 }
 
-bool holds_fresh_candidate(std::string_view bytes) {
+bool holds_fresh_candidate(std::string_view bytes, uint32_t number) {
     size_t at = 0;
     const std::string_view name = next_line(bytes, &at);
     const std::string_view line1 = next_line(bytes, &at);
     const std::string_view line2 = next_line(bytes, &at);
-    return name == SATELLITE_NAME && usable_element_set(line1, line2);
+    const bool named =
+        number == 0 ? name == SATELLITE_NAME
+                    : !element_set_name(name).empty() && element_line_number(line1) == number;
+    return named && usable_element_set(line1, line2);
 }
 
-bool station_file_fresh(const char* path, uint32_t* age) {
+bool station_file_fresh(const char* path, uint32_t* age, uint32_t number) {
     HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return false;
@@ -49,7 +52,7 @@ bool station_file_fresh(const char* path, uint32_t* age) {
     FILETIME now{};
     GetSystemTimeAsFileTime(&now);
     if (!fresh_by_time(value_of(written), value_of(now)) ||
-        !holds_fresh_candidate(std::string_view(bytes, n)))
+        !holds_fresh_candidate(std::string_view(bytes, n), number))
         return false;
     if (age) *age = uint32_t((value_of(now) - value_of(written)) / 10000000);
     return true;

@@ -17,10 +17,13 @@ constexpr uint32_t FRESH_READ_LIMIT = 512;
 bool fresh_by_time(uint64_t written, uint64_t now);
 
 // True when the bytes begin with the three lines of a usable element set
-// whose first line is exactly "METEOR-M2 2" (lines end at CR LF, CR or LF).
-bool holds_fresh_candidate(std::string_view bytes);
+// (lines end at CR LF, CR or LF) of the satellite asked for: with number 0
+// the first line is exactly "METEOR-M2 2"; otherwise it is a name and the
+// element lines carry that catalogue number, so that a file of another
+// satellite is never fresh.
+bool holds_fresh_candidate(std::string_view bytes, uint32_t number = 0);
 
 // Both of the above for the file at path, now being the system clock. A file
 // that cannot be opened or read is not fresh. Nothing is written. age, when
 // given, is set to the file's age in seconds when it is fresh.
-bool station_file_fresh(const char* path, uint32_t* age = nullptr);
+bool station_file_fresh(const char* path, uint32_t* age = nullptr, uint32_t number = 0);

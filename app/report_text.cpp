@@ -215,7 +215,7 @@ void box_text(const DownloadReport& r, const char* site, const char* first_line,
     t.add(reason);
 }
 
-void log_detail(WorkOutcome outcome, const WorkReport& r, const char* site, char* out,
+static void log_outcome(WorkOutcome outcome, const WorkReport& r, const char* site, char* out,
                 size_t size) {
     Text t(out, size);
     const DownloadReport& d = r.download;
@@ -250,11 +250,20 @@ void log_detail(WorkOutcome outcome, const WorkReport& r, const char* site, char
     }
     switch (r.extract) {
     case ExtractResult::not_found:
-        t.format("the answer (%d bytes) has no line with %s", int(d.body_bytes), SATELLITE_NAME);
+        if (r.catalogue_number)
+            t.format("the answer (%d bytes) has no set for catalogue number %u", int(d.body_bytes),
+                     unsigned(r.catalogue_number));
+        else
+            t.format("the answer (%d bytes) has no line with %s", int(d.body_bytes),
+                     SATELLITE_NAME);
         return;
     case ExtractResult::unusable:
-        t.format("the lines after %s are no element set: %s", SATELLITE_NAME,
-                 fault_words(r.detail.fault));
+        if (r.catalogue_number)
+            t.format("the lines of catalogue number %u are no element set: %s",
+                     unsigned(r.catalogue_number), fault_words(r.detail.fault));
+        else
+            t.format("the lines after %s are no element set: %s", SATELLITE_NAME,
+                     fault_words(r.detail.fault));
         return;
     case ExtractResult::catalogue_unreadable:
         t.add("memory ran short while the answer was read");
@@ -266,4 +275,16 @@ void log_detail(WorkOutcome outcome, const WorkReport& r, const char* site, char
     }
     t.format("%s could not be replaced", OUTPUT_FILE_NAME);
     add_system_error(t, r.detail.system_error);
+}
+
+void log_detail(WorkOutcome outcome, const WorkReport& r, const char* site, char* out,
+                size_t size) {
+    log_outcome(outcome, r, site, out, size);
+    if (size == 0 || (!r.catalogue_number && !r.own_source)) return;
+    Text t(out + std::strlen(out), size - std::strlen(out));
+    t.add(" [");
+    if (r.catalogue_number) t.format("catalogue number %u", unsigned(r.catalogue_number));
+    if (r.catalogue_number && r.own_source) t.add(", ");
+    if (r.own_source) t.format("from %s", site);
+    t.add("]");
 }

@@ -11,7 +11,8 @@ WorkOutcome do_station_work(const char* catalogue_url, const StopFlag* stop, Wor
     if (!report) report = &own;
     // A fresh element file means no request at all: the host's data would
     // not have changed, and asking too often gets a station blocked.
-    if (station_file_fresh(OUTPUT_FILE_NAME, &report->file_age)) return WorkOutcome::current;
+    if (station_file_fresh(OUTPUT_FILE_NAME, &report->file_age, report->catalogue_number))
+        return WorkOutcome::current;
     StringVar temp_path = nullptr;
     network_start();
     // The fetch's own result decides: a catalogue it did not have is not
@@ -27,7 +28,8 @@ WorkOutcome do_station_work(const char* catalogue_url, const StopFlag* stop, Wor
         delete_file(temp_path);
         return WorkOutcome::cancelled;
     }
-    report->extract = extract_element_set(temp_path, OUTPUT_FILE_NAME, &report->detail);
+    report->extract = extract_element_set(temp_path, OUTPUT_FILE_NAME, &report->detail,
+                                          report->catalogue_number);
     delete_file(temp_path);
     switch (report->extract) {
     case ExtractResult::written:

@@ -30,6 +30,9 @@ struct WorkReport {
     ExtractDetail detail;    // likewise
     uint32_t file_age;       // current: the element file's age in seconds
     bool busy;               // another start kept the work past the wait (set by the caller)
+    // What was asked, when not the defaults: named in the log line.
+    uint32_t catalogue_number; // 0: METEOR-M2 2 found by its name
+    bool own_source;           // the operator's source, not the built-in query
 };
 
 // The network is started here when it is needed and ended by the caller's
@@ -37,5 +40,6 @@ struct WorkReport {
 // The stop flag (may be null) ends every wait of the fetch; the report (may
 // be null) is filled in. With a claim, the element file is replaced only
 // once "replacing" was claimed from none; otherwise the work is cancelled.
+// The satellite is the report's catalogue number (0: METEOR-M2 2 by name).
 WorkOutcome do_station_work(const char* catalogue_url, const StopFlag* stop = nullptr,
                             WorkReport* report = nullptr, volatile LONG* claim = nullptr);

@@ -60,6 +60,35 @@ TEST_F(ExtractTest, FirstLineContainingTheNameWins) {
     EXPECT_EQ(kt::read_file(output), "METEOR-M2 2\r\n" + other1 + "\r\n" + other2 + "\r\n");
 }
 
+// Asked for by number, the first two element lines that carry it win, with
+// the line before them as the name (its padding dropped); a line that can
+// name no set leaves the previous file.
+TEST_F(ExtractTest, ByNumberTheFirstSetCarryingItWins) {
+    const std::string group = "NOAA 18    \r\n" + line1 + "\r\n" + line2 + "\r\nNOAA 15\r\n" +
+                              other1 + "\r\n" + other2 + "\r\n";
+    const struct {
+        std::string catalogue;
+        uint32_t number;
+        ExtractResult result;
+        std::string file;
+    } cases[] = {
+        {group, 28654, ExtractResult::written, "NOAA 18\r\n" + line1 + "\r\n" + line2 + "\r\n"},
+        {group, 25338, ExtractResult::written, "NOAA 15\r\n" + other1 + "\r\n" + other2 + "\r\n"},
+        {group, 57166, ExtractResult::not_found, "previous\r\n"},
+        {line1 + "\r\n" + line2 + "\r\n", 28654, ExtractResult::unusable, "previous\r\n"},
+        {std::string(25, 'N') + "\r\n" + line1 + "\r\n" + line2, 28654, ExtractResult::unusable,
+         "previous\r\n"},
+    };
+    for (const auto& c : cases) {
+        kt::write_file(output, "previous\r\n");
+        kt::write_file(catalogue, c.catalogue);
+        EXPECT_EQ(extract_element_set(catalogue.c_str(), output.c_str(), nullptr, c.number),
+                  c.result)
+            << c.number;
+        EXPECT_EQ(kt::read_file(output), c.file) << c.number;
+    }
+}
+
 TEST_F(ExtractTest, LowerCaseNameDoesNotMatchAndTheOldFileStays) {
     kt::write_file(output, "previous elements\r\n");
     EXPECT_EQ(run("meteor-m2 2\r\n" + line1 + "\r\n" + line2 + "\r\n"), ExtractResult::not_found);

@@ -61,6 +61,7 @@ TEST(Freshness, OnlyAUsableSetOfTheSatelliteCounts) {
         const char* name;
         std::string bytes;
         bool candidate;
+        uint32_t number = 0; // the satellite asked for by its catalogue number
     } cases[] = {
         {"the file as written", expected, true},
         {"LF line ends", lf_only, true},
@@ -69,11 +70,16 @@ TEST(Freshness, OnlyAUsableSetOfTheSatelliteCounts) {
         {"another satellite", "METEOR-M2 3" + expected.substr(11), false},
         {"a damaged digit", expected.substr(0, 40) + "7" + expected.substr(41), false},
         {"cut inside line 2", expected.substr(0, 120), false},
+        {"asked for by its number", expected, true, 44387},
+        {"another number asked for", expected, false, 57166},
+        {"by number, any name", "NOAA 18" + expected.substr(11), true, 44387},
+        {"by number, no name", "1 x" + expected.substr(11), false, 44387},
     };
     for (const Case& c : cases) {
         // Exactly the bytes, in a block of their own: nothing past them is read.
         const std::vector<char> exact(c.bytes.begin(), c.bytes.end());
-        EXPECT_EQ(holds_fresh_candidate(std::string_view(exact.data(), exact.size())), c.candidate)
+        EXPECT_EQ(holds_fresh_candidate(std::string_view(exact.data(), exact.size()), c.number),
+                  c.candidate)
             << c.name;
     }
     EXPECT_FALSE(fresh_by_time(0, FRESH_SPAN));

@@ -126,6 +126,11 @@ TEST(ReportText, LogLineTellsOutcomeAndDetail) {
     send_slow.download = at(DownloadStage::send, true);
     WorkReport slow_lookup{};
     slow_lookup.download = at(DownloadStage::resolve, true);
+    WorkReport by_number = missing;
+    by_number.catalogue_number = 57166;
+    WorkReport from_mirror = written;
+    from_mirror.catalogue_number = 59051;
+    from_mirror.own_source = true;
     WorkReport short_of_memory{};
     short_of_memory.extract = ExtractResult::catalogue_unreadable;
     const struct Case {
@@ -177,6 +182,12 @@ TEST(ReportText, LogLineTellsOutcomeAndDetail) {
          "not-updated: norad_M2.txt could not be replaced: system error 1450"},
         {WorkOutcome::not_updated, missing,
          "not-updated: the answer (1234 bytes) has no line with METEOR-M2 2"},
+        {WorkOutcome::not_updated, by_number,
+         "not-updated: the answer (1234 bytes) has no set for catalogue number 57166 [catalogue "
+         "number 57166]"},
+        {WorkOutcome::written, from_mirror,
+         "written: status 200, 155 body bytes, TLS 1.3, 61.09 s [catalogue number 59051, from "
+         "celestrak.org]"},
         {WorkOutcome::not_updated, busy,
          "not-updated: another start was still at work, nothing asked"},
         {WorkOutcome::not_updated, short_of_memory,
