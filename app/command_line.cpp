@@ -8,6 +8,13 @@ namespace {
 // wchar_t is 16 bits on Windows and 32 on the host: only ASCII values are
 // ever compared, never assumed wider or narrower.
 using Argument = std::wstring_view;
+
+// A part of a view, without substr's range check: that would pull the C++
+// library's exception machinery into the program.
+Argument part(Argument a, size_t from, size_t count = Argument::npos) {
+    from = std::min(from, a.size());
+    return Argument(a.data() + from, std::min(count, a.size() - from));
+}
 constexpr size_t NONE = Argument::npos;
 
 constexpr size_t NUMBER_DIGITS = 5;
@@ -55,7 +62,7 @@ bool decimal(Argument s, size_t most, uint32_t& value) {
 template <class Check> bool each_part(Argument text, Check check) {
     for (;;) {
         const size_t dot = text.find(L'.');
-        if (!check(text.substr(0, dot))) return false;
+        if (!check(part(text, 0, dot))) return false;
         if (dot == NONE) return true;
         text.remove_prefix(dot + 1);
     }
@@ -102,14 +109,14 @@ bool take_source(Argument url, StartChoices& c) {
     const bool secure = starts(url, "https://");
     if (!secure && !starts(url, "http://")) return false;
     const std::string_view scheme = secure ? "https://" : "http://";
-    const Argument rest = url.substr(scheme.size());
+    const Argument rest = part(url, scheme.size());
     const size_t slash = rest.find(L'/');
-    const Argument authority = rest.substr(0, slash);
-    const Argument path = slash == NONE ? Argument() : rest.substr(slash);
+    const Argument authority = part(rest, 0, slash);
+    const Argument path = slash == NONE ? Argument() : part(rest, slash);
     // The host's characters leave no room for a user name's "@" or a space.
     const size_t colon = authority.find(L':');
-    if (!good_host(authority.substr(0, colon))) return false;
-    if (colon != NONE && !good_port(authority.substr(colon + 1))) return false;
+    if (!good_host(part(authority, 0, colon))) return false;
+    if (colon != NONE && !good_port(part(authority, colon + 1))) return false;
     if (path.find(L' ') != NONE) return false;
     if (url.size() + path.empty() >= size_t(SOURCE_URL_LIMIT)) return false;
 
@@ -138,18 +145,18 @@ CommandFault take(Argument a, StartChoices& c, bool& usage) {
         // free, five digits after them at most.
         const size_t first = a.find_first_not_of(L'0');
         uint32_t number;
-        if (first == NONE || !decimal(a.substr(first), NUMBER_DIGITS, number))
+        if (first == NONE || !decimal(part(a, first), NUMBER_DIGITS, number))
             return CommandFault::bad_number;
         if (c.catalogue_number) return CommandFault::second_number;
         c.catalogue_number = number;
         return CommandFault::none;
     }
-    const Argument name = a.substr(1);
+    const Argument name = part(a, 1);
     if (same(name, "?")) return flag(usage);
     if (same(name, "close")) return flag(c.unattended);
     if (starts(name, "source:")) {
         if (c.has_source) return CommandFault::repeated_option;
-        return take_source(name.substr(7), c) ? CommandFault::none : CommandFault::bad_source;
+        return take_source(part(name, 7), c) ? CommandFault::none : CommandFault::bad_source;
     }
     if (same(name, "source")) return CommandFault::bad_source; // the URL forgotten
     return CommandFault::unknown_option;

@@ -4,7 +4,8 @@
     catalogue_host.py PORT MODE ENTRY_FILE READY_FILE LOG_FILE [--tls CERT KEY PLAIN_PORT]
 
 Paths, as the host answers them:
-  /NORAD/elements/gp.php?CATNR=44387&FORMAT=TLE   the entry in ENTRY_FILE, by MODE
+  /NORAD/elements/gp.php?CATNR=<n>&FORMAT=TLE     the entry in ENTRY_FILE, by MODE
+  /mirror/<name>.txt (a station's mirror)          ENTRY_FILE, by MODE
   /NORAD/elements/<group>.txt (the retired files)  301 to the GP query of the group
   anything else                                    404 "No GP data found"
 MODE decides the GP answer: counted (Content-Length), chunked, cut (the
@@ -22,13 +23,14 @@ caller can tell how many connections came (a failed TLS handshake is logged
 as "(no TLS: <reason>)"). READY_FILE is created once the port listens. The server
 serves one connection at a time and ends by itself after 120 s.
 """
+import re
 import select
 import socket
 import ssl
 import sys
 import time
 
-GP_QUERY = "/NORAD/elements/gp.php?CATNR=44387&FORMAT=TLE"
+GP_QUERY = re.compile(r"/NORAD/elements/gp\.php\?CATNR=[0-9]+&FORMAT=TLE$|/mirror/[a-z0-9-]+\.txt$")
 LIFETIME = 120
 SLOW_ANSWER = 3  # seconds
 
@@ -57,7 +59,7 @@ def answer(status, body, headers=b"", framing="counted"):
 
 
 def respond(target, mode, entry):
-    if target == GP_QUERY:
+    if GP_QUERY.match(target):
         if mode == "refuse":
             return answer(b"403 Forbidden", REFUSAL)
         if mode == "csv":
@@ -104,10 +106,10 @@ def serve(client, mode, entry, log):
         return
     parts = line.split(" ")
     target = parts[1] if len(parts) == 3 else ""
-    if mode == "slow" and target == GP_QUERY:
+    if mode == "slow" and GP_QUERY.match(target):
         time.sleep(SLOW_ANSWER)
     answer_bytes = respond(target, mode, entry)
-    if mode == "trickle" and target == GP_QUERY:
+    if mode == "trickle" and GP_QUERY.match(target):
         head, body = answer_bytes.split(b"\r\n\r\n", 1)
         client.sendall(head + b"\r\n\r\n")
         for i in range(len(body)):

@@ -237,15 +237,21 @@ check_log() {
   check grep -Eq "^$stamp $pattern"$'\r$' <(tail -n 1 "$log")
 }
 
-# Starts the program in dir in the background; its process id in $pid.
+# Starts the program in DIR in the background, with the ARGS given; its
+# process id in $pid.
+#   start_in DIR [ARG...]
 start_in() {
-  (cd "$1" && exec "$wine_run" kestrin.exe </dev/null >/dev/null 2>&1) &
+  local d=$1
+  shift
+  (cd "$d" && exec "$wine_run" kestrin.exe "$@" </dev/null >/dev/null 2>&1) &
   pid=$!
 }
 
 # Sets up a case of its own: the program beside a previous file 3 hours old
 # (dir), a side folder (side) and the loopback host answering in MODE
-# (server_pid), ready. The caller declares dir, side and server_pid local.
+# (server_pid), ready, serving SERVED (the entry by default). The caller
+# declares dir, side and server_pid local.
+#   stale_station_case NAME MODE [SERVED]
 stale_station_case() {
   dir=$(mktemp -d)
   side=$(mktemp -d)
@@ -254,10 +260,86 @@ stale_station_case() {
   cp "$previous" "$dir/norad_M2.txt"
   touch -d '3 hours ago' "$dir/norad_M2.txt"
   cp -p "$dir/norad_M2.txt" "$side/before.txt"
-  python3 "$catalogue_host" "$port" "$2" "$entry" "$side/ready" "$side/requests" \
+  python3 "$catalogue_host" "$port" "$2" "${3:-$entry}" "$side/ready" "$side/requests" \
     --tls "$KESTRIN_TEST_CERTS/localhost.pem" "$KESTRIN_TEST_CERTS/server.key" $((port + 1)) &
   server_pid=$!
   for _ in $(seq 100); do [ -e "$side/ready" ] && break; sleep 0.1; done
+}
+
+# Ends the case's host; its requests in $asked.
+end_host() {
+  kill "$server_pid" 2>/dev/null || true
+  wait "$server_pid" 2>/dev/null || true
+  asked=$(cat "$side/requests" 2>/dev/null || true)
+}
+
+# Another satellite by its number, or from the operator's source (a group
+# file of several sets): the asked set is written, from the asked path only,
+# even over a fresh file of METEOR-M2 2; the log names what was asked.
+#   chosen_case NAME SERVED EXPECTED_FILE REQUEST_LINE LOG ARG...
+chosen_case() {
+  local dir side server_pid asked name=$1 served=$2 wanted=$3 line=$4 logged=$5
+  shift 5
+  stale_station_case "$name" counted "$served"
+  cp "$expected_file" "$dir/norad_M2.txt" # METEOR-M2 2, fresh
+  start_in "$dir" "$@"
+  check "$wine_run" "$probe" check "$written" </dev/null >/dev/null
+  check "$wine_run" "$probe" close </dev/null
+  wait_exit "$pid"
+  check test "$rc" = 0
+  end_host
+  check test "$asked" = "$line"
+  check cmp "$dir/norad_M2.txt" "$wanted"
+  check_log "$dir/kestrin.log" 1 "$logged"
+  rm -rf "$dir" "$side"
+}
+
+# Unattended (/close): no box, the window closes itself, and the exit code
+# tells the outcome.
+#   unattended_case NAME MODE EXIT_CODE RESULT(new|previous)
+unattended_case() {
+  local dir side server_pid asked
+  stale_station_case "$1" "$2"
+  start_in "$dir" /close
+  wait_exit "$pid"
+  echo "exit code: $rc"
+  check test "$rc" = "$3"
+  end_host
+  check test "$asked" = "$request_line"
+  if [ "$4" = new ]; then
+    check cmp "$dir/norad_M2.txt" "$expected_file"
+  else
+    check cmp "$dir/norad_M2.txt" "$side/before.txt"
+  fi
+  check test "$(wc -l <"$dir/kestrin.log")" = 1
+  rm -rf "$dir" "$side"
+}
+
+# What a person asked for with /?, and a command line not understood: a
+# box titled "Kestrin" alone (no window), nothing asked; the usage leaves no
+# log line, the refusal one, its exit code 87 and the file byte for byte.
+#   command_line_case NAME EXIT_CODE SHOWN_PATTERN ARG...
+command_line_case() {
+  local dir side server_pid asked name=$1 code=$2 shown=$3
+  shift 3
+  stale_station_case "$name" counted
+  start_in "$dir" "$@"
+  check "$wine_run" "$probe" lonebox "$(cp1251_hex Kestrin)" </dev/null >"$side/box"
+  tr -d '\r' <"$side/box"
+  check grep -qF "$shown" "$side/box"
+  check grep -qF "kestrin.exe [НОМЕР] [/source:URL] [/close] [/?]" "$side/box"
+  wait_exit "$pid"
+  echo "exit code: $rc"
+  check test "$rc" = "$code"
+  end_host
+  check test -z "$asked"
+  check cmp "$dir/norad_M2.txt" "$side/before.txt"
+  if [ "$code" = 0 ]; then
+    check test ! -e "$dir/kestrin.log"
+  else
+    check_log "$dir/kestrin.log" 1 "not-updated: the command line was not understood: ${*: -1}"
+  fi
+  rm -rf "$dir" "$side"
 }
 
 # A host that answers after 3 s; two starts 0.2 s apart. One asks and
@@ -425,6 +507,25 @@ run_case tmp1_is_a_folder counted "$entry" "$written" no new "$logged_written" t
 two_starts_case
 trickle_case
 move_case
+# The METEOR satellites stations receive in 2026, and a station's mirror.
+group="$work/group.txt"
+cp "$catalogue" "$group"
+entry3="$work/entry3.txt"
+grep -A2 '^METEOR-M2 3 ' "$catalogue" >"$entry3"
+expected3="$work/expected3.txt"
+{ printf 'METEOR-M2 3\r\n'; tail -n 2 "$entry3"; } >"$expected3"
+expected4="$work/expected4.txt"
+{ printf 'METEOR-M2 4\r\n'; grep -A2 '^METEOR-M2 4 ' "$catalogue" | tail -n 2; } >"$expected4"
+chosen_case meteor_m2_3 "$entry3" "$expected3" \
+  "GET /NORAD/elements/gp.php?CATNR=57166&FORMAT=TLE HTTP/1.1" \
+  "$logged_written \\[catalogue number 57166\\]" 57166
+chosen_case mirror_group "$group" "$expected4" "GET /mirror/weather.txt HTTP/1.1" \
+  "$logged_written \\[catalogue number 59051, from $site\\]" \
+  "/SOURCE:HTTPS://$site/mirror/weather.txt" 059051
+unattended_case unattended_refused refuse 2 previous
+unattended_case unattended_written counted 0 new
+command_line_case usage 0 "/? —" "/?" /close
+command_line_case not_understood 87 "Не понятен параметр: /sauce" 57166 /sauce
 silent_name_server_case
 no_window_case
 [ "$failures" = 0 ] && echo "e2e: all checks passed"

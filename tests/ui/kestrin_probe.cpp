@@ -8,6 +8,8 @@
 //
 //   kestrin_probe check HEXBYTES   prints "frame LEFT TOP WIDTH HEIGHT", "acp N"
 //   kestrin_probe message HEXTITLE HEXTEXT   checks the message box, presses OK
+//   kestrin_probe lonebox HEXTITLE   a box with no program window: prints its
+//                                text, presses OK
 //   kestrin_probe close          asks every Kestrin window to close
 //   kestrin_probe hold PATH MS   holds PATH open (read sharing only) for MS ms
 //   kestrin_probe pair HEX1 HEX2 two windows, one showing each status text
@@ -151,8 +153,8 @@ int check(const std::wstring& expected) {
 
 // The text of a window of another process.
 std::wstring window_text(HWND h) {
-    wchar_t text[512] = {};
-    GetWindowTextW(h, text, int(std::size(text)));
+    std::wstring text(size_t(GetWindowTextLengthW(h)) + 1, L'\0');
+    text.resize(size_t(GetWindowTextW(h, text.data(), int(text.size()))));
     return text;
 }
 
@@ -172,7 +174,7 @@ BOOL CALLBACK match_box(HWND h, LPARAM p) {
 
 // Waits for the program's message box, checks its texts, its owner and its
 // one button, then presses OK.
-int message(const std::wstring& title, const std::wstring& text) {
+int message(const std::wstring& title, const std::wstring& text, bool owned = true) {
     BoxSearch search{title, nullptr};
     if (!wait_for([&] {
             EnumWindows(match_box, reinterpret_cast<LPARAM>(&search));
@@ -186,15 +188,16 @@ int message(const std::wstring& title, const std::wstring& text) {
         GetClassNameA(c, name, sizeof name);
         if (_stricmp(name, "Static") == 0 && !window_text(c).empty()) shown = window_text(c);
     }
-    if (shown != text) {
+    if (owned && shown != text) {
         std::fprintf(stderr, "probe: box text %s, expected %s\n", to_hex(shown).c_str(),
                      to_hex(text).c_str());
         return 1;
     }
     HWND main = find_main();
-    if (!main || GetWindow(box, GW_OWNER) != main)
+    if (owned && (!main || GetWindow(box, GW_OWNER) != main))
         return fail("the box is not owned by the window");
-    if (IsWindowEnabled(main)) return fail("the window is not blocked by the box");
+    if (!owned && main) return fail("a program window beside the box");
+    if (owned && IsWindowEnabled(main)) return fail("the window is not blocked by the box");
     HWND ok = GetDlgItem(box, IDOK);
     if (!ok) return fail("no OK button");
     for (int id : {IDCANCEL, IDYES, IDNO, IDABORT, IDRETRY, IDIGNORE})
@@ -339,8 +342,10 @@ int main(int argc, char** argv) {
     if (argc == 3 && std::strcmp(argv[1], "watch") == 0)
         return watch(DWORD(std::strtoul(argv[2], nullptr, 10)));
     if (argc == 3 && std::strcmp(argv[1], "move") == 0) return move_window(from_hex(argv[2]));
+    if (argc == 3 && std::strcmp(argv[1], "lonebox") == 0)
+        return message(from_hex(argv[2]), L"", false);
     if (argc == 4 && std::strcmp(argv[1], "message") == 0)
         return message(from_hex(argv[2]), from_hex(argv[3]));
     return fail("usage: kestrin_probe check HEXBYTES | message HEXTITLE HEXTEXT | close | "
-                "hold PATH MS | pair HEX1 HEX2 | watch MS | move HEXBYTES");
+                "hold PATH MS | pair HEX1 HEX2 | watch MS | move HEXBYTES | lonebox HEXTITLE");
 }
