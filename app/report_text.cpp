@@ -216,7 +216,7 @@ void box_text(const DownloadReport& r, const char* site, const char* first_line,
 }
 
 static void log_outcome(WorkOutcome outcome, const WorkReport& r, const char* site, char* out,
-                size_t size) {
+                        size_t size) {
     Text t(out, size);
     const DownloadReport& d = r.download;
     switch (outcome) {

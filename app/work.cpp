@@ -28,8 +28,8 @@ WorkOutcome do_station_work(const char* catalogue_url, const StopFlag* stop, Wor
         delete_file(temp_path);
         return WorkOutcome::cancelled;
     }
-    report->extract = extract_element_set(temp_path, OUTPUT_FILE_NAME, &report->detail,
-                                          report->catalogue_number);
+    report->extract =
+        extract_element_set(temp_path, OUTPUT_FILE_NAME, &report->detail, report->catalogue_number);
     delete_file(temp_path);
     switch (report->extract) {
     case ExtractResult::written:

@@ -349,7 +349,6 @@ bool taking_records(const TlsSession* t) {
     return t->state == TlsState::open || t->state == TlsState::post_handshake;
 }
 
-
 // Whether a buffer SChannel gave back lies within the input, where it
 // decrypts in place.
 bool within_input(const TlsSession* t, const SecBuffer& b) {
