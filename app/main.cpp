@@ -112,7 +112,7 @@ CommandLine read_command_line() {
 }
 
 // What the start asks for, and where from.
-bool choose(const StartChoices& c) {
+void choose(const StartChoices& c) {
     if (c.has_source) {
         start.url = c.source_url;
         start.site = c.source_site;
@@ -123,7 +123,6 @@ bool choose(const StartChoices& c) {
     }
     start.report.catalogue_number = c.catalogue_number;
     start.report.own_source = c.has_source;
-    return true;
 }
 
 // The exit code of an unattended start: 0 written or current, 1 not
@@ -225,15 +224,15 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     main_heap = HeapCreate(0, 4096, 0);
     start_libraries();
     command = read_command_line();
+    choose(command.choices);
     int exit_code = 0;
     if (command.verdict == CommandVerdict::usage) {
         message_box(USAGE_TITLE, USAGE_TEXT); // asked for by a person, even with /close
     } else if (command.verdict == CommandVerdict::refused) {
         refuse_command_line();
         exit_code = EXIT_NOT_UNDERSTOOD;
-    } else if (choose(command.choices) &&
-               // Without the window no close request can ever come: end at once.
-               open_window(MAIN_WINDOW, 150, 150, 330, 120, WINDOW_TITLE, WINDOW_FLAGS)) {
+    } else if (open_window(MAIN_WINDOW, 150, 150, 330, 120, WINDOW_TITLE, WINDOW_FLAGS)) {
+        // Only with its window: without one no close request could ever come.
         create_status_bar(STATUS_BAR, window_handle(MAIN_WINDOW));
         add_status_field(STATUS_FIELD_WIDTH);
         // The picture is loaded without a length: its end marker ends it.

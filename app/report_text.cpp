@@ -215,8 +215,10 @@ void box_text(const DownloadReport& r, const char* site, const char* first_line,
     t.add(reason);
 }
 
-static void log_outcome(WorkOutcome outcome, const WorkReport& r, const char* site, char* out,
-                        size_t size) {
+namespace {
+
+void log_outcome(WorkOutcome outcome, const WorkReport& r, const char* site, char* out,
+                 size_t size) {
     Text t(out, size);
     const DownloadReport& d = r.download;
     switch (outcome) {
@@ -276,6 +278,8 @@ static void log_outcome(WorkOutcome outcome, const WorkReport& r, const char* si
     t.format("%s could not be replaced", OUTPUT_FILE_NAME);
     add_system_error(t, r.detail.system_error);
 }
+
+} // namespace
 
 void log_detail(WorkOutcome outcome, const WorkReport& r, const char* site, char* out,
                 size_t size) {
