@@ -67,4 +67,13 @@ TEST(ElementSet, ChecksumCountsDigitsAndMinusSigns) {
     EXPECT_EQ(element_line_checksum(std::string(68, ' ') + "9"), 0);
 }
 
+// Characters 3 to 7, padded with zeros or leading blanks; anything else
+// carries no number, a blank after a digit included.
+TEST(ElementSet, CatalogueNumberOfALine) {
+    using Case = std::pair<std::string_view, uint32_t>;
+    for (const auto& [line, number] : {Case{L1, 44387}, Case{"1 00005U", 5}, Case{"1     5U", 5},
+                                       Case{"1 57 66U", 0}, Case{"1 5716", 0}})
+        EXPECT_EQ(element_line_number(line), number) << line;
+}
+
 } // namespace
